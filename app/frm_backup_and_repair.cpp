@@ -1,0 +1,45 @@
+#include "app/frm_backup_and_repair.h"
+
+#include <iostream>
+
+#include "job/backup_and_repair.h"
+
+namespace app {
+namespace {
+
+const char* const kSeparatorLine = "_________________________________";
+
+int exitStatusOf(job::JobResult result) {
+  switch (result) {
+    case job::JobResult::kDone:
+    case job::JobResult::kAlreadyBackedUp:
+      return kExitDone;
+    case job::JobResult::kStopped:
+    case job::JobResult::kFailed:
+      break;
+  }
+  return kExitStoppedOrFailed;
+}
+
+}  // namespace
+
+int frmBackupAndRepair::Form_Load() {
+  const job::JobResult result = job::fncBackupAndRepair(services_, lblOutput);
+  std::string logPath = "the run log";
+  try {
+    lblOutput.appendLine("End at " + services_.generalDate(services_.now()));
+    lblOutput.appendLine(kSeparatorLine);
+    platform::ProgramLocation location = services_.programLocation();
+    logPath = location.directory + platform::kPathSeparator + location.name + ".log";
+    services_.appendText(logPath, lblOutput.caption());
+  } catch (const std::exception& error) {
+    // Nobody watches a scheduled run: the reason goes where the scheduler
+    // keeps it, and the status says the log is incomplete.
+    std::cerr << "muTesselServerDbBackupandRepair: cannot write the run log " << logPath << ": "
+              << error.what() << std::endl;
+    return kExitLogNotWritten;
+  }
+  return exitStatusOf(result);
+}
+
+}  // namespace app

@@ -1,0 +1,31 @@
+// The program's one window. It is never shown: it holds the run's progress
+// text in its label, and its load event is the whole run.
+#pragma once
+
+#include "job/progress_text.h"
+#include "platform/services.h"
+
+namespace app {
+
+// The statuses a scheduler sees.
+enum ExitStatus : int {
+  kExitDone = 0,          // the run went through, or the day's copy was there already
+  kExitStoppedOrFailed = 1,  // the log's last lines say why
+  kExitLogNotWritten = 2,    // standard error says why
+};
+
+class frmBackupAndRepair {
+ public:
+  explicit frmBackupAndRepair(platform::Services& services) : services_(services) {}
+
+  // Runs the job once, closes the report, appends it to the run log beside
+  // the program and returns the exit status.
+  int Form_Load();
+
+  job::ProgressText lblOutput;
+
+ private:
+  platform::Services& services_;
+};
+
+}  // namespace app

@@ -1,0 +1,105 @@
+#include "job/backup_and_repair.h"
+
+#include <cstdio>
+#include <new>
+
+#include "job/exist_file.h"
+#include "job/repair_request.h"
+#include "job/retention.h"
+#include "job/text_cut.h"
+
+namespace job {
+namespace {
+
+constexpr std::size_t kSettingBufferSize = 4096;
+
+std::string settingsPath(platform::Services& services) {
+  platform::ProgramLocation location = services.programLocation();
+  return location.directory + platform::kPathSeparator + location.name + ".ini";
+}
+
+std::string dateDigits(const platform::LocalTime& time) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%04d%02d%02d", time.year, time.month, time.day);
+  return digits;
+}
+
+// The handler's one line for a run-time error.
+std::string failureLine(std::int32_t number, const std::string& description) {
+  if (number == platform::kUnspecifiedFailure || number == platform::kBadFileNameOrNumber) {
+    return "Aanmaken bacup mislukt, exclusive open failed";
+  }
+  return "Fout:" + std::to_string(number) + " " + description;
+}
+
+// Whether the database may be touched: no lock file, or a lock file left
+// behind by a program that has gone, which is deleted.
+bool lockCheckPasses(platform::Services& services, ProgressText& lblOutput,
+                     const std::string& lockPath) {
+  if (!fncExistFile(services, lockPath)) {
+    lblOutput.appendLine("No lockfile present");
+    return true;
+  }
+  lblOutput.appendLine("Lockfile still present");
+  if (!services.deleteFile(lockPath)) return false;
+  lblOutput.appendLine("Lockfile deleted");
+  return true;
+}
+
+JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
+  const std::string iniPath = settingsPath(services);
+  lblOutput.appendLine("Start at " + services.generalDate(services.now()));
+  if (!fncExistFile(services, iniPath)) {
+    lblOutput.appendLine("Inifile niet gevonden");
+    return JobResult::kStopped;
+  }
+  const std::string databasePath =
+      services.readSetting("settings", "Database", "", kSettingBufferSize, iniPath);
+  if (!fncExistFile(services, databasePath)) {
+    lblOutput.appendLine("Databasefile niet gevonden");
+    return JobResult::kStopped;
+  }
+  lblOutput.appendLine("Databasefile = " + databasePath);
+  const std::string basePath = withoutLast(databasePath, 4);
+  if (!lockCheckPasses(services, lblOutput, basePath + ".ldb")) return JobResult::kStopped;
+
+  // One reading of the clock names the copy for both the check and the copy,
+  // so a run across midnight cannot check one day and copy to the next.
+  const std::string datedCopy = basePath + dateDigits(services.now()) + ".mdb";
+  if (fncExistFile(services, datedCopy)) {
+    lblOutput.appendLine("backup already exists");
+    return JobResult::kAlreadyBackedUp;
+  }
+  lblOutput.appendLine("Start copy");
+  platform::Outcome copy = services.copyFileNew(databasePath, datedCopy);
+  if (!copy.ok) {
+    // Without a whole copy the database is not touched.
+    lblOutput.appendLine("Copy failed: " + copy.reason);
+    return JobResult::kFailed;
+  }
+  lblOutput.appendLine("Copy performed");
+
+  lblOutput.appendLine("Start compress and repair");
+  platform::Outcome repair = requestRepair(services, databasePath);
+  lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
+  // The day's copy is whole either way, so the old ones may go.
+  cleanupOldBackups(services, lblOutput, databasePath);
+  return repair.ok ? JobResult::kDone : JobResult::kFailed;
+}
+
+}  // namespace
+
+JobResult fncBackupAndRepair(platform::Services& services, ProgressText& lblOutput) {
+  try {
+    return runSteps(services, lblOutput);
+  } catch (const platform::RunTimeError& error) {
+    lblOutput.appendLine(failureLine(error.number(), error.description()));
+  } catch (const std::bad_alloc&) {
+    lblOutput.appendLine(failureLine(platform::kOutOfMemory, "Out of memory"));
+  } catch (const std::exception& error) {
+    lblOutput.appendLine(failureLine(platform::kInternalError, error.what()));
+  }
+  return JobResult::kFailed;
+}
+
+}  // namespace job

@@ -1,0 +1,19 @@
+#include "job/exist_file.h"
+
+namespace job {
+
+bool fncExistFile(platform::Services& services, const std::string& prmFileName) {
+  try {
+    if (prmFileName.empty()) return false;
+    std::vector<std::string> names =
+        services.listDirectory(prmFileName, platform::kListHiddenAndSystem);
+    if (names.empty() || names.front().empty()) return false;
+    // A name holding wildcards is listed when a file matches it, but only the
+    // literal name counts, and reading its attributes fails.
+    return (services.attributes(prmFileName) & platform::kDirectory) == 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace job

@@ -1,0 +1,68 @@
+#include "job/retention.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "job/numeric_text.h"
+#include "job/text_cut.h"
+
+namespace job {
+namespace {
+
+// The database is expected to be named "muTesselDb.mdb": its dated copies
+// then carry the eight date digits from the 11th character on.
+constexpr std::size_t kDatabaseNameLength = 14;
+constexpr std::size_t kDatePosition = 10;  // counted from 0
+constexpr std::size_t kDateLength = 8;
+constexpr const char* kCopyPattern = "muTesselDb*.mdb";
+
+struct DatedCopy {
+  std::string name;
+  std::int64_t date;
+};
+
+// The names that carry a date, with that date, in listing order. The live
+// database, whose name is no longer than the expected 14 characters, never
+// counts.
+std::vector<DatedCopy> collectDatedCopies(const std::vector<std::string>& names) {
+  std::vector<DatedCopy> copies;
+  for (const std::string& name : names) {
+    if (name.size() <= kDatabaseNameLength) continue;
+    std::string date = name.substr(kDatePosition, kDateLength);
+    if (!isNumeric(date)) continue;
+    copies.push_back({name, roundHalfEven(leadingNumber(date))});
+  }
+  return copies;
+}
+
+// All but the newest kCopiesKept, oldest first; of equal dates the one
+// listed first goes first.
+std::vector<std::string> oldestBeyondKept(std::vector<DatedCopy> copies,
+                                          const std::string& directory) {
+  std::vector<std::string> doomed;
+  if (copies.size() <= kCopiesKept) return doomed;
+  std::stable_sort(copies.begin(), copies.end(),
+                   [](const DatedCopy& a, const DatedCopy& b) { return a.date < b.date; });
+  for (std::size_t i = 0; i < copies.size() - kCopiesKept; ++i) {
+    doomed.push_back(directory + copies[i].name);
+  }
+  return doomed;
+}
+
+}  // namespace
+
+void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
+                       const std::string& databasePath) {
+  lblOutput.appendLine("Start cleanup old backups");
+  // The directory with its trailing separator, if the name is as expected.
+  const std::string directory = withoutLast(databasePath, kDatabaseNameLength);
+  std::vector<std::string> names =
+      services.listDirectory(directory + kCopyPattern, platform::kListOrdinary);
+  std::vector<std::string> doomed = oldestBeyondKept(collectDatedCopies(names), directory);
+  // A copy that cannot be deleted (read-only, in use) stays; the next run
+  // tries again.
+  if (!doomed.empty()) services.deleteFiles(doomed);
+  lblOutput.appendLine("Cleanup of old backups finished");
+}
+
+}  // namespace job

@@ -1,0 +1,52 @@
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+
+#include "platform/system-posix.h"
+
+namespace platform::posix {
+namespace {
+
+// The C locale writes its dates with a two-digit year, which a log kept for
+// years cannot afford; it gets ISO 8601 instead.
+bool isCLocale() {
+  const char* name = std::setlocale(LC_TIME, nullptr);
+  if (name == nullptr) return true;
+  std::string_view view(name);
+  return view == "C" || view == "POSIX" || view.substr(0, 2) == "C.";
+}
+
+}  // namespace
+
+PosixServices::PosixServices() { std::setlocale(LC_TIME, ""); }
+
+LocalTime PosixServices::now() {
+  std::time_t seconds = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+std::string PosixServices::generalDate(const LocalTime& time) {
+  char text[128];
+  if (isCLocale()) {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
+                  time.day, time.hour, time.minute, time.second);
+    return text;
+  }
+  std::tm local{};
+  local.tm_year = time.year - 1900;
+  local.tm_mon = time.month - 1;
+  local.tm_mday = time.day;
+  local.tm_hour = time.hour;
+  local.tm_min = time.minute;
+  local.tm_sec = time.second;
+  local.tm_isdst = -1;
+  std::mktime(&local);  // fills in the weekday, which some locales' date form shows
+  std::size_t length = std::strftime(text, sizeof text, "%x %X", &local);
+  return std::string(text, length);
+}
+
+}  // namespace platform::posix

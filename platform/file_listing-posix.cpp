@@ -1,0 +1,97 @@
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/system-posix.h"
+
+namespace platform::posix {
+namespace {
+
+// Names that begin with a dot are this system's hidden files.
+bool isHiddenName(const std::string& name) {
+  return !name.empty() && name[0] == '.' && name != "." && name != "..";
+}
+
+// Only "*" and "?" are wildcards in a listing; a "[" in a name is a plain
+// character, so it is turned into a bracket expression that matches itself.
+// FNM_NOESCAPE keeps a backslash a plain character too.
+std::string asFnmatchPattern(const std::string& wildcards) {
+  std::string pattern;
+  for (char c : wildcards) {
+    if (c == '[') {
+      pattern += "[[]";
+    } else {
+      pattern += c;
+    }
+  }
+  return pattern;
+}
+
+struct SplitPath {
+  std::string directory;
+  std::string last;
+};
+
+SplitPath splitLastComponent(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::string lastComponent(const std::string& path) { return splitLastComponent(path).last; }
+
+class Directory {
+ public:
+  explicit Directory(const std::string& path) : dir_(opendir(path.c_str())) {}
+  ~Directory() {
+    if (dir_ != nullptr) closedir(dir_);
+  }
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+
+  DIR* get() const { return dir_; }
+
+ private:
+  DIR* dir_;
+};
+
+}  // namespace
+
+std::vector<std::string> PosixServices::listDirectory(const std::string& pattern, int mask) {
+  SplitPath split = splitLastComponent(pattern);
+  std::vector<std::string> names;
+  Directory directory(split.directory);
+  if (split.last.empty() || directory.get() == nullptr) return names;
+  const std::string matcher = asFnmatchPattern(split.last);
+  while (dirent* entry = readdir(directory.get())) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (fnmatch(matcher.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
+    if (isHiddenName(name) && (mask & kHidden) == 0) continue;
+    // Links count as what they point to; only regular files are listed.
+    struct stat status {};
+    if (fstatat(dirfd(directory.get()), name.c_str(), &status, 0) != 0) continue;
+    if (!S_ISREG(status.st_mode)) continue;
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::uint32_t PosixServices::attributes(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    int error = errno;
+    if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP) {
+      throw RunTimeError(kFileNotFound, "File not found");
+    }
+    throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errnoText(error));
+  }
+  std::uint32_t bits = S_ISDIR(status.st_mode) ? kDirectory : kArchive;
+  if ((status.st_mode & S_IWUSR) == 0) bits |= kReadOnly;
+  if (isHiddenName(lastComponent(path))) bits |= kHidden;
+  return bits;
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,118 @@
+// The one interface through which the program reaches the operating system.
+//
+// Everything outside platform/ sees only this header: the job and the run
+// driver ask it for files, settings, the clock and the ODBC installer, and the
+// tests replace it with a double whose clock they set and whose installer
+// records what it was asked.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/run_time_error.h"
+
+namespace platform {
+
+// Where the executable lives and what it is called; the settings file and the
+// run log are named after it.
+struct ProgramLocation {
+  std::string directory;  // no trailing separator unless it is the root
+  std::string name;       // the file name less its extension
+};
+
+// Attribute bits, with the values the program has always used.
+enum Attribute : std::uint32_t {
+  kReadOnly = 1,
+  kHidden = 2,
+  kSystem = 4,
+  kDirectory = 16,
+  kArchive = 32,
+};
+
+// Listing masks: ordinary files only, or hidden and system files as well.
+constexpr int kListOrdinary = 0;
+constexpr int kListHiddenAndSystem = kHidden | kSystem;
+
+struct LocalTime {
+  int year = 0;
+  int month = 0;  // 1 to 12
+  int day = 0;    // 1 to 31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// The outcome of a service that reports through its result, not by raising.
+struct Outcome {
+  bool ok = false;
+  std::string reason;  // why it failed; empty on success
+};
+
+// The separator that joins a directory and a name on this system.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// The request number the installer knows for configuring a data source.
+constexpr std::uint16_t kOdbcConfigDsn = 2;
+
+class Services {
+ public:
+  virtual ~Services() = default;
+
+  virtual ProgramLocation programLocation() = 0;
+
+  // Reads one entry of an initialization file. Returns the value as placed in
+  // a buffer of `bufferSize` characters (so at most bufferSize - 1 of them),
+  // or `defaultText` when the file, section or key is missing.
+  virtual std::string readSetting(const std::string& section, const std::string& key,
+                                  const std::string& defaultText, std::size_t bufferSize,
+                                  const std::string& path) = 0;
+
+  // Bare names of the entries that match `pattern`, whose last component may
+  // hold "*" and "?". Directories are never listed; hidden and system files
+  // only when `mask` asks for them. Raises no error: a missing directory
+  // lists nothing.
+  virtual std::vector<std::string> listDirectory(const std::string& pattern, int mask) = 0;
+
+  // The attribute bits of a file or directory; raises RunTimeError 53 when
+  // nothing of that name exists.
+  virtual std::uint32_t attributes(const std::string& path) = 0;
+
+  // Deletes each file unless it is read-only or in use. One result a path, in
+  // order; true where the file was deleted. A batch lets the implementation
+  // look at the other processes once rather than once a file.
+  virtual std::vector<bool> deleteFiles(const std::vector<std::string>& paths) = 0;
+
+  // Copies `source` to `target`, failing if `target` exists. A failed copy
+  // leaves nothing under the target's name.
+  virtual Outcome copyFileNew(const std::string& source, const std::string& target) = 0;
+
+  // Appends `text` and CR LF to the file in one write, creating the file when
+  // missing. Raises RunTimeError when the file cannot be opened or written.
+  virtual void appendText(const std::string& path, const std::string& text) = 0;
+
+  virtual LocalTime now() = 0;
+
+  // The locale's general date form: its short date, a blank, its long time.
+  virtual std::string generalDate(const LocalTime& time) = 0;
+
+  // Sends a request to the ODBC installer. `attributes` is the installer's
+  // list form: entries each ending in NUL, the list ending in one more NUL.
+  // Raises RunTimeError 53 when the installer library cannot be loaded and
+  // 453 when it lacks the entry point; otherwise reports through the result,
+  // with the installer's own message as the reason.
+  virtual Outcome configDataSource(std::uint16_t request, const std::string& driver,
+                                   const std::string& attributes) = 0;
+
+  bool deleteFile(const std::string& path) { return deleteFiles({path}).front(); }
+};
+
+// The services of the system the program was built for.
+std::unique_ptr<Services> systemServices();
+
+}  // namespace platform

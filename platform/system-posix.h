@@ -1,0 +1,52 @@
+// The services on POSIX systems. Each service is defined in a file of its
+// own, named after it; this header is private to platform/.
+#pragma once
+
+#include <string>
+
+#include "platform/services.h"
+
+namespace platform::posix {
+
+class PosixServices final : public Services {
+ public:
+  PosixServices();
+
+  ProgramLocation programLocation() override;
+  std::string readSetting(const std::string& section, const std::string& key,
+                          const std::string& defaultText, std::size_t bufferSize,
+                          const std::string& path) override;
+  std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
+  std::uint32_t attributes(const std::string& path) override;
+  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override;
+  Outcome copyFileNew(const std::string& source, const std::string& target) override;
+  void appendText(const std::string& path, const std::string& text) override;
+  LocalTime now() override;
+  std::string generalDate(const LocalTime& time) override;
+  Outcome configDataSource(std::uint16_t request, const std::string& driver,
+                           const std::string& attributes) override;
+};
+
+// The system's text for an errno value.
+std::string errnoText(int error);
+
+// Closes a file descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void reset(int fd = -1);
+  // Closes now and tells whether the close succeeded, for writes that must
+  // be known to have reached the file.
+  bool close();
+
+ private:
+  int fd_;
+};
+
+}  // namespace platform::posix

@@ -1,0 +1,218 @@
+// The built program, run as the scheduler runs it, on real files, with the
+// real ODBC installer and a stand-in for the Access driver's setup library.
+#include <ctime>
+#include <filesystem>
+#include <regex>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/other_process.h"
+#include "tests/support/program_run.h"
+
+namespace {
+
+using testing_support::exists;
+using testing_support::OtherProcess;
+using testing_support::ProgramUnderTest;
+using testing_support::readFile;
+using testing_support::RunResult;
+using testing_support::writeFile;
+
+constexpr const char* kSeparator = "_________________________________";
+constexpr const char* kOriginal = "original content\n";
+
+std::string today() {
+  std::time_t now = std::time(nullptr);
+  char digits[16];
+  std::strftime(digits, sizeof digits, "%Y%m%d", std::localtime(&now));
+  return digits;
+}
+
+// The log's lines, with every date and time replaced by "<time>".
+std::vector<std::string> linesOf(const std::string& log) {
+  static const std::regex time(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(std::regex_replace(log.substr(start, end - start), time, "<time>"));
+  }
+  EXPECT_EQ(start, log.size()) << "the log ends with CR LF";
+  return lines;
+}
+
+std::vector<std::string> block(std::vector<std::string> jobLines) {
+  jobLines.insert(jobLines.begin(), "Start at <time>");
+  for (const char* line : {"End at <time>", kSeparator, ""}) jobLines.push_back(line);
+  return jobLines;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(data());
+    writeFile(database(), kOriginal);
+    program.setDatabase(database());
+  }
+
+  std::string data() const { return program.home() / "data"; }
+  std::string database() const { return data() + "/muTesselDb.mdb"; }
+  std::string todaysCopy() const { return data() + "/muTesselDb" + today() + ".mdb"; }
+  std::vector<std::string> log() const { return linesOf(readFile(program.logPath())); }
+
+  void expectUntouched() const {
+    EXPECT_EQ(readFile(database()), kOriginal);
+    EXPECT_FALSE(exists(program.recordPath()));
+  }
+
+  ProgramUnderTest program;
+};
+
+const std::vector<std::string> kFullRun = {
+    "No lockfile present",       "Start copy",       "Copy performed",
+    "Start compress and repair", "Repair performed", "Start cleanup old backups",
+    "Cleanup of old backups finished"};
+
+std::vector<std::string> fullRunOf(const std::string& database) {
+  std::vector<std::string> lines = kFullRun;
+  lines.insert(lines.begin(), "Databasefile = " + database);
+  return lines;
+}
+
+TEST_F(Program, AFullRunCopiesThenRepairsAndLogsOneBlock) {
+  RunResult result = program.run();
+  EXPECT_EQ(result.status, 0) << result.standardError;
+  EXPECT_EQ(result.standardError, "");
+  EXPECT_EQ(log(), block(fullRunOf(database())));
+  EXPECT_EQ(program.requests(), "parent=none\nrequest=2\ndriver=Microsoft Access Driver (*.MDB)\n"
+                                "attribute=REPAIR_DB=\"" + database() + "\";PWD=Kv58n2w6\nend\n");
+  EXPECT_EQ(readFile(todaysCopy()), kOriginal);
+  EXPECT_EQ(readFile(database()), std::string(kOriginal) + "repaired\n");
+}
+
+TEST_F(Program, ASecondRunTheSameDayStopsAndAddsItsOwnBlock) {
+  ASSERT_EQ(program.run().status, 0);
+  ASSERT_EQ(program.run().status, 0);
+  std::vector<std::string> both = block(fullRunOf(database()));
+  for (const std::string& line : block({"Databasefile = " + database(), "No lockfile present",
+                                        "backup already exists"})) {
+    both.push_back(line);
+  }
+  EXPECT_EQ(log(), both);
+  EXPECT_EQ(readFile(program.requests().empty() ? "" : program.recordPath()).find("end\nparent"),
+            std::string::npos)
+      << "one request only";
+}
+
+TEST_F(Program, SettingsAndLogAreNamedAfterTheProgramAndLieBesideIt) {
+  ProgramUnderTest renamed("nightly.bin");
+  renamed.setDatabase(database());
+  RunResult result = renamed.run({}, program.home().path());
+  EXPECT_EQ(result.status, 0) << result.standardError;
+  EXPECT_EQ(linesOf(readFile(renamed.logPath())), block(fullRunOf(database())));
+  EXPECT_EQ(std::filesystem::path(renamed.logPath()).filename(), "nightly.log");
+  EXPECT_FALSE(exists(program.home() / "nightly.log"));
+}
+
+TEST_F(Program, AMissingSettingsFileGivesAFourLineBlock) {
+  std::filesystem::remove(program.settingsPath());
+  EXPECT_EQ(program.run().status, 1);
+  EXPECT_EQ(log(), block({"Inifile niet gevonden"}));
+  expectUntouched();
+}
+
+TEST_F(Program, AnUnwritableLogIsReportedOnStandardError) {
+  std::filesystem::create_directory(program.logPath());
+  RunResult result = program.run();
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.standardError.find("cannot write the run log " + program.logPath()),
+            std::string::npos)
+      << result.standardError;
+  EXPECT_TRUE(std::filesystem::is_empty(program.logPath()));
+}
+
+TEST_F(Program, AStaleLockFileIsDeletedAndTheRunGoesOn) {
+  writeFile(data() + "/muTesselDb.ldb", "");
+  EXPECT_EQ(program.run().status, 0);
+  std::vector<std::string> lines = fullRunOf(database());
+  lines[1] = "Lockfile still present";
+  lines.insert(lines.begin() + 2, "Lockfile deleted");
+  EXPECT_EQ(log(), block(lines));
+  EXPECT_FALSE(exists(data() + "/muTesselDb.ldb"));
+}
+
+TEST_F(Program, ALockFileInUseLeavesTheDatabaseAlone) {
+  writeFile(data() + "/muTesselDb.ldb", "");
+  for (auto hold : {OtherProcess::Hold::kRecordLock, OtherProcess::Hold::kOpen}) {
+    OtherProcess access(data() + "/muTesselDb.ldb", hold);
+    EXPECT_EQ(program.run().status, 1);
+  }
+  std::vector<std::string> stopped =
+      block({"Databasefile = " + database(), "Lockfile still present"});
+  std::vector<std::string> twice = stopped;
+  twice.insert(twice.end(), stopped.begin(), stopped.end());
+  EXPECT_EQ(log(), twice);
+  EXPECT_TRUE(exists(data() + "/muTesselDb.ldb"));
+  EXPECT_FALSE(exists(todaysCopy()));
+  expectUntouched();
+}
+
+TEST_F(Program, PathsTooShortForTheExpectedNamesEndWithOneErrorLine) {
+  writeFile(data() + "/abc", "x");
+  program.setDatabase("abc");
+  EXPECT_EQ(program.run({}, data()).status, 1);
+  EXPECT_EQ(log(), block({"Databasefile = abc", "Fout:5 Invalid procedure call or argument"}));
+
+  std::filesystem::remove(program.logPath());
+  writeFile(data() + "/db.mdb", kOriginal);
+  program.setDatabase("db.mdb");  // shorter than the expected name, which retention cuts off
+  EXPECT_EQ(program.run({}, data()).status, 1);
+  std::vector<std::string> lines = fullRunOf("db.mdb");
+  lines.back() = "Fout:5 Invalid procedure call or argument";
+  EXPECT_EQ(log(), block(lines));
+  EXPECT_EQ(readFile(data() + "/db" + today() + ".mdb"), kOriginal);
+}
+
+TEST_F(Program, ARefusedOrImpossibleRepairIsReportedAsFailed) {
+  EXPECT_EQ(program.run({{"STANDIN_MODE", "refuse"}}).status, 1);
+  std::vector<std::string> lines = fullRunOf(database());
+  lines[5] = "Repair failed: stand-in driver refused the request";
+  EXPECT_EQ(log(), block(lines));
+  EXPECT_EQ(readFile(todaysCopy()), kOriginal);
+
+  std::filesystem::remove(program.logPath());
+  std::filesystem::remove(todaysCopy());
+  program.unregisterDriver();
+  EXPECT_EQ(program.run().status, 1);
+  std::vector<std::string> logged = log();
+  ASSERT_EQ(logged.size(), 12u);
+  EXPECT_EQ(logged[6].rfind("Repair failed: ", 0), 0u) << logged[6];
+  EXPECT_EQ(readFile(database()), kOriginal);
+}
+
+TEST_F(Program, AFailedCopyStopsTheRunBeforeTheRepair) {
+  std::filesystem::create_directory(todaysCopy());
+  EXPECT_EQ(program.run().status, 1);
+  EXPECT_EQ(log(), block({"Databasefile = " + database(), "No lockfile present", "Start copy",
+                          "Copy failed: File exists"}));
+  expectUntouched();
+}
+
+TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
+  for (const char* date : {"20200105", "20200101", "20200109", "20200103", "20200107", "20200102",
+                           "20200108", "20200104", "20200106"}) {
+    writeFile(data() + "/muTesselDb" + date + ".mdb", "old");
+  }
+  EXPECT_EQ(program.run().status, 0);
+  std::vector<std::string> left;
+  for (auto& entry : std::filesystem::directory_iterator(data())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> expected = {"muTesselDb.mdb", "muTesselDb20200104.mdb",
+                                       "muTesselDb20200105.mdb", "muTesselDb20200106.mdb",
+                                       "muTesselDb20200107.mdb", "muTesselDb20200108.mdb",
+                                       "muTesselDb20200109.mdb", "muTesselDb" + today() + ".mdb"};
+  EXPECT_EQ(left, expected);
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/services.h"
+#include "tests/support/scratch_directory.h"
+
+namespace {
+
+using testing_support::readFile;
+using testing_support::ScratchDirectory;
+using testing_support::writeFile;
+
+class PosixServices : public ::testing::Test {
+ protected:
+  ScratchDirectory dir;
+  std::unique_ptr<platform::Services> services = platform::systemServices();
+};
+
+TEST_F(PosixServices, SettingsThatCannotBeReadGiveTheDefault) {
+  writeFile(dir / "good.ini", "[settings]\nDatabase=x\n");
+  mkfifo((dir / "fifo.ini").c_str(), 0600);
+  std::filesystem::create_directory(dir / "folder.ini");
+  auto read = [&](const std::string& name) {
+    return services->readSetting("settings", "Database", "none", 4096, dir / name);
+  };
+  EXPECT_EQ(read("good.ini"), "x");
+  EXPECT_EQ(read("fifo.ini"), "none");
+  EXPECT_EQ(read("folder.ini"), "none");
+  EXPECT_EQ(read("missing.ini"), "none");
+}
+
+TEST_F(PosixServices, TextAppendCreatesThenAppendsAndRaisesOnFailure) {
+  services->appendText(dir / "run.log", "one");
+  services->appendText(dir / "run.log", "two");
+  EXPECT_EQ(readFile(dir / "run.log"), "one\r\ntwo\r\n");
+  std::filesystem::create_directory(dir / "folder.log");
+  mkfifo((dir / "fifo.log").c_str(), 0600);
+  for (const char* name : {"folder.log", "fifo.log", "missing/run.log"}) {
+    EXPECT_THROW(services->appendText(dir / name, "x"), platform::RunTimeError) << name;
+  }
+}
+
+TEST_F(PosixServices, TheCLocaleWritesDatesInIsoForm) {
+  std::setlocale(LC_TIME, "C");
+  EXPECT_EQ(services->generalDate({2026, 1, 2, 3, 4, 5}), "2026-01-02 03:04:05");
+}
+
+TEST_F(PosixServices, TheProgramIsFoundBesideItsOwnFile) {
+  platform::ProgramLocation location = services->programLocation();
+  EXPECT_EQ(location.name, "platform_tests");
+  EXPECT_TRUE(std::filesystem::exists(location.directory + "/platform_tests"));
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "tests/support/fake_services.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "platform/profile_text.h"
+
+namespace testing_support {
+namespace {
+
+bool sameLetter(char a, char b) {
+  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+}
+
+// "*" and "?" wildcards, ignoring case, as the listing matches names.
+bool matches(const char* pattern, const char* name) {
+  if (*pattern == '\0') return *name == '\0';
+  if (*pattern == '*') return matches(pattern + 1, name) || (*name && matches(pattern, name + 1));
+  if (*name == '\0') return false;
+  return (*pattern == '?' || sameLetter(*pattern, *name)) && matches(pattern + 1, name + 1);
+}
+
+std::string directoryOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+FakeServices::FakeServices() { setClock({day(2026, 12, 8)}); }
+
+FakeFile& FakeServices::addFile(const std::string& path, const std::string& content) {
+  files.push_back({path, content});
+  return files.back();
+}
+
+FakeFile* FakeServices::find(const std::string& path) {
+  auto it = std::find_if(files.begin(), files.end(), [&](const FakeFile& f) { return f.path == path; });
+  return it == files.end() ? nullptr : &*it;
+}
+
+bool FakeServices::has(const std::string& path) const {
+  return std::any_of(files.begin(), files.end(), [&](const FakeFile& f) { return f.path == path; });
+}
+
+std::string FakeServices::readSetting(const std::string& section, const std::string& key,
+                                      const std::string& defaultText, std::size_t bufferSize,
+                                      const std::string& path) {
+  FakeFile* file = find(path);
+  return platform::profileValue(file ? file->content : "", section, key, defaultText, bufferSize);
+}
+
+std::vector<std::string> FakeServices::listDirectory(const std::string& pattern, int mask) {
+  std::vector<std::string> names;
+  for (const FakeFile& file : files) {
+    if (directoryOf(file.path) != directoryOf(pattern)) continue;
+    if (!matches(nameOf(pattern).c_str(), nameOf(file.path).c_str())) continue;
+    if (file.attributes & platform::kDirectory) continue;
+    std::uint32_t special = file.attributes & (platform::kHidden | platform::kSystem);
+    if (special != 0 && (mask & special) == 0) continue;
+    names.push_back(nameOf(file.path));
+  }
+  return names;
+}
+
+std::uint32_t FakeServices::attributes(const std::string& path) {
+  if (FakeFile* file = find(path)) return file->attributes;
+  throw platform::RunTimeError(platform::kFileNotFound, "File not found");
+}
+
+std::vector<bool> FakeServices::deleteFiles(const std::vector<std::string>& paths) {
+  std::vector<bool> deleted;
+  for (const std::string& path : paths) {
+    FakeFile* file = find(path);
+    bool gone = file != nullptr && !file->undeletable;
+    if (gone) files.erase(files.begin() + (file - files.data()));
+    deleted.push_back(gone);
+  }
+  return deleted;
+}
+
+platform::Outcome FakeServices::copyFileNew(const std::string& source, const std::string& target) {
+  copies.push_back(source + " -> " + target);
+  if (copyOutcome) return *copyOutcome;
+  if (has(target) || !has(source)) return {false, "cannot copy"};
+  std::string content = find(source)->content;
+  addFile(target, content);
+  return {true, ""};
+}
+
+void FakeServices::appendText(const std::string& path, const std::string& text) {
+  if (appendRaises) throw *appendRaises;
+  FakeFile* file = find(path);
+  if (file == nullptr) file = &addFile(path);
+  file->content += text + "\r\n";
+}
+
+platform::LocalTime FakeServices::now() {
+  platform::LocalTime time = times_.front();
+  if (times_.size() > 1) times_.pop_front();
+  return time;
+}
+
+std::string FakeServices::generalDate(const platform::LocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+platform::Outcome FakeServices::configDataSource(std::uint16_t request, const std::string& driver,
+                                                 const std::string& attributes) {
+  repairRequests.push_back({request, driver, attributes});
+  if (repairRaises) throw *repairRaises;
+  return repairOutcome;
+}
+
+platform::LocalTime day(int year, int month, int dayOfMonth, int hour, int minute, int second) {
+  return {year, month, dayOfMonth, hour, minute, second};
+}
+
+}  // namespace testing_support

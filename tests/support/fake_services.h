@@ -1,0 +1,74 @@
+// A test double of the platform: files held in memory and listed in the
+// order they were added, a clock the test sets, an installer that records
+// what it is asked.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+
+namespace testing_support {
+
+struct FakeFile {
+  std::string path;
+  std::string content;
+  std::uint32_t attributes = platform::kArchive;
+  bool undeletable = false;  // read-only or in use
+};
+
+struct RepairRequest {
+  std::uint16_t request;
+  std::string driver;
+  std::string attributes;
+};
+
+class FakeServices : public platform::Services {
+ public:
+  FakeServices();
+
+  // The program lives in /opt/tool; its settings file is
+  // /opt/tool/muTesselServerDbBackupandRepair.ini.
+  static constexpr const char* kSettingsPath = "/opt/tool/muTesselServerDbBackupandRepair.ini";
+  static constexpr const char* kLogPath = "/opt/tool/muTesselServerDbBackupandRepair.log";
+
+  FakeFile& addFile(const std::string& path, const std::string& content = "");
+  bool has(const std::string& path) const;
+  // Each reading of the clock takes the next time; the last one stays.
+  void setClock(std::vector<platform::LocalTime> times) { times_.assign(times.begin(), times.end()); }
+
+  std::vector<FakeFile> files;
+  std::vector<RepairRequest> repairRequests;
+  std::vector<std::string> copies;  // "source -> target"
+  std::optional<platform::Outcome> copyOutcome;
+  platform::Outcome repairOutcome{true, ""};
+  std::optional<platform::RunTimeError> repairRaises;
+  std::optional<platform::RunTimeError> appendRaises;
+
+  platform::ProgramLocation programLocation() override { return {"/opt/tool", kProgramName}; }
+  std::string readSetting(const std::string& section, const std::string& key,
+                          const std::string& defaultText, std::size_t bufferSize,
+                          const std::string& path) override;
+  std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
+  std::uint32_t attributes(const std::string& path) override;
+  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override;
+  platform::Outcome copyFileNew(const std::string& source, const std::string& target) override;
+  void appendText(const std::string& path, const std::string& text) override;
+  platform::LocalTime now() override;
+  std::string generalDate(const platform::LocalTime& time) override;
+  platform::Outcome configDataSource(std::uint16_t request, const std::string& driver,
+                                     const std::string& attributes) override;
+
+ private:
+  static constexpr const char* kProgramName = "muTesselServerDbBackupandRepair";
+  FakeFile* find(const std::string& path);
+  std::deque<platform::LocalTime> times_;
+};
+
+// A time on the given day, at noon unless said otherwise.
+platform::LocalTime day(int year, int month, int dayOfMonth, int hour = 12, int minute = 0,
+                        int second = 0);
+
+}  // namespace testing_support

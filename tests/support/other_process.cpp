@@ -1,0 +1,51 @@
+#include "tests/support/other_process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace testing_support {
+
+OtherProcess::OtherProcess(const std::string& path, Hold hold) {
+  int ready[2];
+  int release[2];
+  if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe failed");
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    close(ready[0]);
+    close(release[1]);
+    int fd = open(path.c_str(), O_RDWR);
+    if (fd >= 0 && hold == Hold::kRecordLock) {
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      lock.l_start = 1;
+      lock.l_len = 1;
+      if (fcntl(fd, F_SETLK, &lock) != 0) _exit(1);
+    }
+    char signal = fd >= 0 ? 'y' : 'n';
+    if (write(ready[1], &signal, 1) != 1) _exit(1);
+    char ignored;
+    while (read(release[0], &ignored, 1) > 0) {
+    }
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  release_ = release[1];
+  char signal = 'n';
+  ssize_t got = read(ready[0], &signal, 1);
+  close(ready[0]);
+  if (got != 1 || signal != 'y') throw std::runtime_error("the other process could not hold " + path);
+}
+
+OtherProcess::~OtherProcess() {
+  close(release_);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,47 @@
+#include "tests/support/scratch_directory.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+ScratchDirectory::ScratchDirectory() {
+  std::string base = std::filesystem::temp_directory_path().string() + "/mutessel-test-XXXXXX";
+  if (mkdtemp(base.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = base;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  // Tests make files read-only; give the owner its rights back first.
+  for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool exists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+}  // namespace testing_support

@@ -1,0 +1,27 @@
+// Real files for the tests that need them: a fresh directory under the
+// system's temporary directory, removed with everything in it afterwards.
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+
+}  // namespace testing_support

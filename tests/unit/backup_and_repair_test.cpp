@@ -1,0 +1,192 @@
+#include "job/backup_and_repair.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/support/fake_services.h"
+
+namespace {
+
+using job::JobResult;
+using testing_support::day;
+using testing_support::FakeServices;
+
+constexpr const char* kDatabase = "/data/muTesselDb.mdb";
+constexpr const char* kTodaysCopy = "/data/muTesselDb20261208.mdb";
+constexpr const char* kStartLine = "Start at 2026-12-08 12:00:00";
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
+  return lines;
+}
+
+class BackupAndRepair : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setDatabase(kDatabase);
+    services.addFile(kDatabase, "data");
+  }
+
+  void setDatabase(const std::string& path) {
+    services.files.erase(std::remove_if(services.files.begin(), services.files.end(),
+                                        [](auto& f) { return f.path == FakeServices::kSettingsPath; }),
+                         services.files.end());
+    services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n");
+  }
+
+  std::vector<std::string> run(JobResult expected) {
+    EXPECT_EQ(job::fncBackupAndRepair(services, output), expected);
+    return linesOf(output.caption());
+  }
+
+  FakeServices services;
+  job::ProgressText output;
+};
+
+TEST_F(BackupAndRepair, AFullRunCopiesRepairsAndCleansUp) {
+  std::vector<std::string> expected = {
+      kStartLine,         "Databasefile = /data/muTesselDb.mdb", "No lockfile present",
+      "Start copy",       "Copy performed",  "Start compress and repair",
+      "Repair performed", "Start cleanup old backups", "Cleanup of old backups finished"};
+  EXPECT_EQ(run(JobResult::kDone), expected);
+  EXPECT_EQ(services.copies, std::vector<std::string>{"/data/muTesselDb.mdb -> " +
+                                                      std::string(kTodaysCopy)});
+  ASSERT_EQ(services.repairRequests.size(), 1u);
+  EXPECT_EQ(services.repairRequests[0].request, 2);
+  EXPECT_EQ(services.repairRequests[0].driver, "Microsoft Access Driver (*.MDB)");
+  EXPECT_EQ(services.repairRequests[0].attributes,
+            std::string("REPAIR_DB=\"/data/muTesselDb.mdb\";PWD=Kv58n2w6\0\0", 47));
+  EXPECT_EQ(output.caption().find("Kv58n2w6"), std::string::npos);
+}
+
+TEST_F(BackupAndRepair, MissingSettingsOrDatabaseStopsBeforeTouchingAnything) {
+  struct Case {
+    const char* settings;  // nullptr: no settings file at all
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {nullptr, {kStartLine, "Inifile niet gevonden"}},
+      {"", {kStartLine, "Databasefile niet gevonden"}},
+      {"[other]\nDatabase=/data/muTesselDb.mdb\n", {kStartLine, "Databasefile niet gevonden"}},
+      {"[settings]\nDb=/data/muTesselDb.mdb\n", {kStartLine, "Databasefile niet gevonden"}},
+      {"[settings]\nDatabase=/data/missing.mdb\n", {kStartLine, "Databasefile niet gevonden"}},
+      {"[settings]\nDatabase=/data\n", {kStartLine, "Databasefile niet gevonden"}},
+  };
+  for (const Case& c : cases) {
+    FakeServices fresh;
+    fresh.addFile(kDatabase);
+    fresh.addFile("/data", "").attributes = platform::kDirectory;
+    if (c.settings != nullptr) fresh.addFile(FakeServices::kSettingsPath, c.settings);
+    job::ProgressText text;
+    EXPECT_EQ(job::fncBackupAndRepair(fresh, text), JobResult::kStopped);
+    EXPECT_EQ(linesOf(text.caption()), c.lines) << (c.settings ? c.settings : "(none)");
+    EXPECT_TRUE(fresh.copies.empty());
+    EXPECT_TRUE(fresh.repairRequests.empty());
+  }
+}
+
+TEST_F(BackupAndRepair, ALockFileInUseStopsTheRun) {
+  services.addFile("/data/muTesselDb.ldb").undeletable = true;
+  std::vector<std::string> expected = {kStartLine, "Databasefile = /data/muTesselDb.mdb",
+                                       "Lockfile still present"};
+  EXPECT_EQ(run(JobResult::kStopped), expected);
+  EXPECT_TRUE(services.copies.empty());
+  EXPECT_TRUE(services.repairRequests.empty());
+  EXPECT_TRUE(services.has("/data/muTesselDb.ldb"));
+}
+
+TEST_F(BackupAndRepair, AStaleLockFileIsDeletedAndTheRunGoesOn) {
+  services.addFile("/data/muTesselDb.ldb").attributes |= platform::kHidden;
+  std::vector<std::string> lines = run(JobResult::kDone);
+  EXPECT_EQ(lines[2], "Lockfile still present");
+  EXPECT_EQ(lines[3], "Lockfile deleted");
+  EXPECT_EQ(lines[4], "Start copy");
+  EXPECT_FALSE(services.has("/data/muTesselDb.ldb"));
+}
+
+TEST_F(BackupAndRepair, TheDaysCopyMakesASecondRunStop) {
+  services.addFile(kTodaysCopy, "earlier");
+  std::vector<std::string> lines = run(JobResult::kAlreadyBackedUp);
+  EXPECT_EQ(lines.back(), "backup already exists");
+  EXPECT_TRUE(services.copies.empty());
+  EXPECT_TRUE(services.repairRequests.empty());
+}
+
+TEST_F(BackupAndRepair, ARunAcrossMidnightChecksAndCopiesTheSameName) {
+  services.setClock({day(2026, 12, 8, 23, 59, 59), day(2026, 12, 8, 23, 59, 59),
+                     day(2026, 12, 9, 0, 0, 0)});
+  run(JobResult::kDone);
+  EXPECT_EQ(services.copies, std::vector<std::string>{"/data/muTesselDb.mdb -> " +
+                                                      std::string(kTodaysCopy)});
+}
+
+TEST_F(BackupAndRepair, AFailedCopyIsReportedAndNothingIsRepaired) {
+  services.copyOutcome = platform::Outcome{false, "No space left on device"};
+  std::vector<std::string> lines = run(JobResult::kFailed);
+  EXPECT_EQ(lines.back(), "Copy failed: No space left on device");
+  EXPECT_TRUE(services.repairRequests.empty());
+}
+
+TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
+  services.repairOutcome = {false, "Component not found"};
+  std::vector<std::string> lines = run(JobResult::kFailed);
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[6], "Repair failed: Component not found");
+  EXPECT_EQ(lines[8], "Cleanup of old backups finished");
+}
+
+TEST_F(BackupAndRepair, APathWithADoubleQuoteIsNeverSentToTheDriver) {
+  const std::string odd = "/data/x\"y/muTesselDb.mdb";
+  setDatabase(odd);
+  services.addFile(odd);
+  std::vector<std::string> lines = run(JobResult::kFailed);
+  EXPECT_EQ(lines[6].rfind("Repair failed: ", 0), 0u) << lines[6];
+  EXPECT_TRUE(services.repairRequests.empty());
+  EXPECT_EQ(services.copies.size(), 1u);
+}
+
+TEST_F(BackupAndRepair, ARunTimeErrorEndsTheJobWithOneLine) {
+  struct Case {
+    std::int32_t number;
+    std::string line;
+  };
+  const Case cases[] = {
+      {53, "Fout:53 File not found: libodbcinst.so.2"},
+      {453, "Fout:453 File not found: libodbcinst.so.2"},
+      {-5, "Fout:-5 File not found: libodbcinst.so.2"},
+      {52, "Aanmaken bacup mislukt, exclusive open failed"},
+      {-2147467259, "Aanmaken bacup mislukt, exclusive open failed"},
+  };
+  for (const Case& c : cases) {
+    FakeServices fresh;
+    fresh.addFile(FakeServices::kSettingsPath, "[settings]\nDatabase=/data/muTesselDb.mdb\n");
+    fresh.addFile(kDatabase);
+    fresh.repairRaises = platform::RunTimeError(c.number, "File not found: libodbcinst.so.2");
+    job::ProgressText text;
+    EXPECT_EQ(job::fncBackupAndRepair(fresh, text), JobResult::kFailed);
+    std::vector<std::string> lines = linesOf(text.caption());
+    EXPECT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines.back(), c.line);
+  }
+}
+
+TEST_F(BackupAndRepair, PathsTooShortToCutRaiseInvalidProcedureCall) {
+  setDatabase("abc");
+  services.addFile("abc");
+  EXPECT_EQ(run(JobResult::kFailed).back(), "Fout:5 Invalid procedure call or argument");
+
+  output = {};
+  setDatabase("/d/x.mdb");
+  services.addFile("/d/x.mdb");
+  std::vector<std::string> lines = run(JobResult::kFailed);
+  EXPECT_EQ(lines[lines.size() - 2], "Start cleanup old backups");
+  EXPECT_EQ(lines.back(), "Fout:5 Invalid procedure call or argument");
+}
+
+}  // namespace

@@ -9,7 +9,7 @@ namespace app {
 
 // The statuses a scheduler sees.
 enum ExitStatus : int {
-  kExitDone = 0,          // the run went through, or the day's copy was there already
+  kExitDone = 0,             // the run went through, or the day's copy was there already
   kExitStoppedOrFailed = 1,  // the log's last lines say why
   kExitLogNotWritten = 2,    // standard error says why
 };

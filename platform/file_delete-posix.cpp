@@ -64,7 +64,6 @@ std::set<FileIdentity> heldOpenByOthers(const std::set<FileIdentity>& wanted) {
   return held;
 }
 
-
 }  // namespace
 
 std::vector<bool> PosixServices::deleteFiles(const std::vector<std::string>& paths) {

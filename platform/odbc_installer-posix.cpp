@@ -14,9 +14,8 @@ namespace {
 // DWORD 32 bits, and the window handle a plain pointer.
 using ConfigDataSourceFunction = int (*)(void* parentWindow, std::uint16_t request,
                                          const char* driver, const char* attributes);
-using InstallerErrorFunction = std::int16_t (*)(std::uint16_t errorIndex,
-                                                std::uint32_t* errorCode, char* message,
-                                                std::uint16_t messageSize,
+using InstallerErrorFunction = std::int16_t (*)(std::uint16_t errorIndex, std::uint32_t* errorCode,
+                                                char* message, std::uint16_t messageSize,
                                                 std::uint16_t* messageLength);
 
 constexpr const char* kInstallerLibraries[] = {"libodbcinst.so.2", "libodbcinst.so"};

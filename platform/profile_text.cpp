@@ -105,9 +105,8 @@ std::optional<std::string_view> findValue(std::string_view content, std::string_
 
 }  // namespace
 
-std::string profileValue(std::string_view content, std::string_view section,
-                         std::string_view key, std::string_view defaultText,
-                         std::size_t bufferSize) {
+std::string profileValue(std::string_view content, std::string_view section, std::string_view key,
+                         std::string_view defaultText, std::size_t bufferSize) {
   auto value = findValue(content, trimBlanks(section), trimBlanks(key));
   if (!value) {
     // As the profile functions do, trailing blanks of the default are dropped.

@@ -1,10 +1,10 @@
 // The built program, run as the scheduler runs it, on real files, with the
 // real ODBC installer and a stand-in for the Access driver's setup library.
+#include <gtest/gtest.h>
+
 #include <ctime>
 #include <filesystem>
 #include <regex>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/other_process.h"
 #include "tests/support/program_run.h"
@@ -67,10 +67,13 @@ class Program : public ::testing::Test {
   ProgramUnderTest program;
 };
 
-const std::vector<std::string> kFullRun = {
-    "No lockfile present",       "Start copy",       "Copy performed",
-    "Start compress and repair", "Repair performed", "Start cleanup old backups",
-    "Cleanup of old backups finished"};
+const std::vector<std::string> kFullRun = {"No lockfile present",
+                                           "Start copy",
+                                           "Copy performed",
+                                           "Start compress and repair",
+                                           "Repair performed",
+                                           "Start cleanup old backups",
+                                           "Cleanup of old backups finished"};
 
 std::vector<std::string> fullRunOf(const std::string& database) {
   std::vector<std::string> lines = kFullRun;
@@ -83,8 +86,10 @@ TEST_F(Program, AFullRunCopiesThenRepairsAndLogsOneBlock) {
   EXPECT_EQ(result.status, 0) << result.standardError;
   EXPECT_EQ(result.standardError, "");
   EXPECT_EQ(log(), block(fullRunOf(database())));
-  EXPECT_EQ(program.requests(), "parent=none\nrequest=2\ndriver=Microsoft Access Driver (*.MDB)\n"
-                                "attribute=REPAIR_DB=\"" + database() + "\";PWD=Kv58n2w6\nend\n");
+  EXPECT_EQ(program.requests(),
+            "parent=none\nrequest=2\ndriver=Microsoft Access Driver (*.MDB)\n"
+            "attribute=REPAIR_DB=\"" +
+                database() + "\";PWD=Kv58n2w6\nend\n");
   EXPECT_EQ(readFile(todaysCopy()), kOriginal);
   EXPECT_EQ(readFile(database()), std::string(kOriginal) + "repaired\n");
 }
@@ -93,8 +98,8 @@ TEST_F(Program, ASecondRunTheSameDayStopsAndAddsItsOwnBlock) {
   ASSERT_EQ(program.run().status, 0);
   ASSERT_EQ(program.run().status, 0);
   std::vector<std::string> both = block(fullRunOf(database()));
-  for (const std::string& line : block({"Databasefile = " + database(), "No lockfile present",
-                                        "backup already exists"})) {
+  for (const std::string& line :
+       block({"Databasefile = " + database(), "No lockfile present", "backup already exists"})) {
     both.push_back(line);
   }
   EXPECT_EQ(log(), both);
@@ -208,7 +213,7 @@ TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
     left.push_back(entry.path().filename().string());
   }
   std::sort(left.begin(), left.end());
-  std::vector<std::string> expected = {"muTesselDb.mdb", "muTesselDb20200104.mdb",
+  std::vector<std::string> expected = {"muTesselDb.mdb",         "muTesselDb20200104.mdb",
                                        "muTesselDb20200105.mdb", "muTesselDb20200106.mdb",
                                        "muTesselDb20200107.mdb", "muTesselDb20200108.mdb",
                                        "muTesselDb20200109.mdb", "muTesselDb" + today() + ".mdb"};

@@ -1,12 +1,11 @@
 // The existence test and the listing and attribute rules it rests on, on
 // real files.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "job/exist_file.h"
 #include "tests/support/scratch_directory.h"

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -6,8 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "platform/services.h"
 #include "tests/support/scratch_directory.h"
@@ -74,7 +73,9 @@ TEST_F(CopyFile, ACopyCutOffPartWayLeavesNoPartialFile) {
   pid_t child = fork();
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {64 * 1024, 64 * 1024};
+    struct rlimit limit {
+      64 * 1024, 64 * 1024
+    };
     setrlimit(RLIMIT_FSIZE, &limit);
     platform::Outcome copy =
         platform::systemServices()->copyFileNew(dir / "db.mdb", dir / "copy.mdb");

@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/services.h"
 #include "tests/support/other_process.h"

@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "platform/services.h"
 #include "tests/support/scratch_directory.h"

@@ -34,8 +34,8 @@ static void postRefusal(void) {
 #ifdef _WIN32
   typedef short(WINAPI * PostError)(DWORD, LPCSTR);
   HMODULE installer = GetModuleHandleA("odbccp32.dll");
-  PostError post = installer ? (PostError)(void*)GetProcAddress(installer, "SQLPostInstallerError")
-                             : NULL;
+  PostError post =
+      installer ? (PostError)(void*)GetProcAddress(installer, "SQLPostInstallerError") : NULL;
 #else
   typedef short (*PostError)(unsigned int, const char*);
   void* installer = dlopen("libodbcinst.so.2", RTLD_NOLOAD | RTLD_LAZY);

@@ -34,7 +34,8 @@ FakeFile& FakeServices::addFile(const std::string& path, const std::string& cont
 }
 
 FakeFile* FakeServices::find(const std::string& path) {
-  auto it = std::find_if(files.begin(), files.end(), [&](const FakeFile& f) { return f.path == path; });
+  auto it =
+      std::find_if(files.begin(), files.end(), [&](const FakeFile& f) { return f.path == path; });
   return it == files.end() ? nullptr : &*it;
 }
 

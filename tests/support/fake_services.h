@@ -37,7 +37,9 @@ class FakeServices : public platform::Services {
   FakeFile& addFile(const std::string& path, const std::string& content = "");
   bool has(const std::string& path) const;
   // Each reading of the clock takes the next time; the last one stays.
-  void setClock(std::vector<platform::LocalTime> times) { times_.assign(times.begin(), times.end()); }
+  void setClock(std::vector<platform::LocalTime> times) {
+    times_.assign(times.begin(), times.end());
+  }
 
   std::vector<FakeFile> files;
   std::vector<RepairRequest> repairRequests;

@@ -39,7 +39,8 @@ OtherProcess::OtherProcess(const std::string& path, Hold hold) {
   char signal = 'n';
   ssize_t got = read(ready[0], &signal, 1);
   close(ready[0]);
-  if (got != 1 || signal != 'y') throw std::runtime_error("the other process could not hold " + path);
+  if (got != 1 || signal != 'y')
+    throw std::runtime_error("the other process could not hold " + path);
 }
 
 OtherProcess::~OtherProcess() {

@@ -1,8 +1,9 @@
 // Another process that has a file in use, for as long as the object lives.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 
 namespace testing_support {
 

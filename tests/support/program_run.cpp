@@ -22,7 +22,8 @@ constexpr auto kLongestRun = std::chrono::seconds(60);
 std::string installerConfiguration() {
   return std::string("[Microsoft Access Driver (*.MDB)]\n") +
          "Description = stand-in\n"
-         "Driver = " MUTESSEL_STANDIN_SETUP "\n"
+         "Driver = " MUTESSEL_STANDIN_SETUP
+         "\n"
          "Setup = " MUTESSEL_STANDIN_SETUP "\n";
 }
 
@@ -99,7 +100,9 @@ RunResult ProgramUnderTest::run(const std::map<std::string, std::string>& enviro
   auto deadline = std::chrono::steady_clock::now() + kLongestRun;
   char buffer[4096];
   for (;;) {
-    struct pollfd readable {errors[0], POLLIN, 0};
+    struct pollfd readable {
+      errors[0], POLLIN, 0
+    };
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       break;

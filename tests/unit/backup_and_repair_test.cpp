@@ -34,9 +34,10 @@ class BackupAndRepair : public ::testing::Test {
   }
 
   void setDatabase(const std::string& path) {
-    services.files.erase(std::remove_if(services.files.begin(), services.files.end(),
-                                        [](auto& f) { return f.path == FakeServices::kSettingsPath; }),
-                         services.files.end());
+    services.files.erase(
+        std::remove_if(services.files.begin(), services.files.end(),
+                       [](auto& f) { return f.path == FakeServices::kSettingsPath; }),
+        services.files.end());
     services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n");
   }
 
@@ -50,13 +51,18 @@ class BackupAndRepair : public ::testing::Test {
 };
 
 TEST_F(BackupAndRepair, AFullRunCopiesRepairsAndCleansUp) {
-  std::vector<std::string> expected = {
-      kStartLine,         "Databasefile = /data/muTesselDb.mdb", "No lockfile present",
-      "Start copy",       "Copy performed",  "Start compress and repair",
-      "Repair performed", "Start cleanup old backups", "Cleanup of old backups finished"};
+  std::vector<std::string> expected = {kStartLine,
+                                       "Databasefile = /data/muTesselDb.mdb",
+                                       "No lockfile present",
+                                       "Start copy",
+                                       "Copy performed",
+                                       "Start compress and repair",
+                                       "Repair performed",
+                                       "Start cleanup old backups",
+                                       "Cleanup of old backups finished"};
   EXPECT_EQ(run(JobResult::kDone), expected);
-  EXPECT_EQ(services.copies, std::vector<std::string>{"/data/muTesselDb.mdb -> " +
-                                                      std::string(kTodaysCopy)});
+  EXPECT_EQ(services.copies,
+            std::vector<std::string>{"/data/muTesselDb.mdb -> " + std::string(kTodaysCopy)});
   ASSERT_EQ(services.repairRequests.size(), 1u);
   EXPECT_EQ(services.repairRequests[0].request, 2);
   EXPECT_EQ(services.repairRequests[0].driver, "Microsoft Access Driver (*.MDB)");
@@ -119,11 +125,11 @@ TEST_F(BackupAndRepair, TheDaysCopyMakesASecondRunStop) {
 }
 
 TEST_F(BackupAndRepair, ARunAcrossMidnightChecksAndCopiesTheSameName) {
-  services.setClock({day(2026, 12, 8, 23, 59, 59), day(2026, 12, 8, 23, 59, 59),
-                     day(2026, 12, 9, 0, 0, 0)});
+  services.setClock(
+      {day(2026, 12, 8, 23, 59, 59), day(2026, 12, 8, 23, 59, 59), day(2026, 12, 9, 0, 0, 0)});
   run(JobResult::kDone);
-  EXPECT_EQ(services.copies, std::vector<std::string>{"/data/muTesselDb.mdb -> " +
-                                                      std::string(kTodaysCopy)});
+  EXPECT_EQ(services.copies,
+            std::vector<std::string>{"/data/muTesselDb.mdb -> " + std::string(kTodaysCopy)});
 }
 
 TEST_F(BackupAndRepair, AFailedCopyIsReportedAndNothingIsRepaired) {

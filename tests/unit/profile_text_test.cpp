@@ -41,7 +41,8 @@ TEST(ProfileText, FindsTheValueByTheRulesOfTheProfileFunctions) {
       {"NUL ends the value", std::string("[settings]\nDatabase=ab\0cd\n", 25), "ab"},
       {"missing section", "[other]\nDatabase=x\n", ""},
       {"empty file", "", ""},
-      {"UTF-8 passes through", "[settings]\nDatabase=/srv/b\xC3\xBCro.mdb\n", "/srv/b\xC3\xBCro.mdb"},
+      {"UTF-8 passes through", "[settings]\nDatabase=/srv/b\xC3\xBCro.mdb\n",
+       "/srv/b\xC3\xBCro.mdb"},
   };
   for (const Case& c : cases) EXPECT_EQ(databaseOf(c.content), c.expected) << c.what;
 }

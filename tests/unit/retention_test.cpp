@@ -108,8 +108,8 @@ TEST_F(Retention, EqualDatesGoInListingOrder) {
 }
 
 TEST_F(Retention, ACopyThatCannotBeDeletedStillUsesUpItsTurn) {
-  addCopies({20261201, 20261202, 20261203, 20261204, 20261205, 20261206, 20261207, 20261208,
-             20261209});
+  addCopies(
+      {20261201, 20261202, 20261203, 20261204, 20261205, 20261206, 20261207, 20261208, 20261209});
   services.files[1].undeletable = true;
   cleanUp();
   std::vector<std::string> names = left();

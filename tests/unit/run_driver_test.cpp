@@ -11,8 +11,8 @@ constexpr const char* kSeparator = "_________________________________";
 
 TEST(RunDriver, ClosesTheReportAndAppendsItToTheLog) {
   FakeServices services;
-  services.setClock({testing_support::day(2026, 12, 8, 3, 0, 0),
-                     testing_support::day(2026, 12, 8, 3, 0, 7)});
+  services.setClock(
+      {testing_support::day(2026, 12, 8, 3, 0, 0), testing_support::day(2026, 12, 8, 3, 0, 7)});
   app::frmBackupAndRepair form(services);
   EXPECT_EQ(form.Form_Load(), app::kExitStoppedOrFailed);
   std::string block = std::string("Start at 2026-12-08 03:00:00\r\nInifile niet gevonden\r\n") +

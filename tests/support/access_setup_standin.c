@@ -34,8 +34,10 @@ static void postRefusal(void) {
 #ifdef _WIN32
   typedef short(WINAPI * PostError)(DWORD, LPCSTR);
   HMODULE installer = GetModuleHandleA("odbccp32.dll");
-  PostError post =
-      installer ? (PostError)(void*)GetProcAddress(installer, "SQLPostInstallerError") : NULL;
+  PostError post = NULL;
+  FARPROC found = installer ? GetProcAddress(installer, "SQLPostInstallerError") : NULL;
+  /* Entry points come back as one generic type; copy, not cast, to the real one. */
+  if (found) memcpy(&post, &found, sizeof post);
 #else
   typedef short (*PostError)(unsigned int, const char*);
   void* installer = dlopen("libodbcinst.so.2", RTLD_NOLOAD | RTLD_LAZY);

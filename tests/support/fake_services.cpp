@@ -1,30 +1,27 @@
 #include "tests/support/fake_services.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "platform/profile_text.h"
+#include "platform/wildcard.h"
 
 namespace testing_support {
 namespace {
 
-bool sameLetter(char a, char b) {
-  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+std::size_t nameStart(const std::string& path) {
+  std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? 0 : separator + 1;
 }
-
-// "*" and "?" wildcards, ignoring case, as the listing matches names.
-bool matches(const char* pattern, const char* name) {
-  if (*pattern == '\0') return *name == '\0';
-  if (*pattern == '*') return matches(pattern + 1, name) || (*name && matches(pattern, name + 1));
-  if (*name == '\0') return false;
-  return (*pattern == '?' || sameLetter(*pattern, *name)) && matches(pattern + 1, name + 1);
-}
-
-std::string directoryOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
-std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string directoryOf(const std::string& path) { return path.substr(0, nameStart(path)); }
+std::string nameOf(const std::string& path) { return path.substr(nameStart(path)); }
 
 }  // namespace
+
+const std::string FakeServices::kSettingsPath =
+    std::string("/opt/tool") + platform::kPathSeparator + "muTesselServerDbBackupandRepair.ini";
+const std::string FakeServices::kLogPath =
+    std::string("/opt/tool") + platform::kPathSeparator + "muTesselServerDbBackupandRepair.log";
 
 FakeServices::FakeServices() { setClock({day(2026, 12, 8)}); }
 
@@ -54,7 +51,7 @@ std::vector<std::string> FakeServices::listDirectory(const std::string& pattern,
   std::vector<std::string> names;
   for (const FakeFile& file : files) {
     if (directoryOf(file.path) != directoryOf(pattern)) continue;
-    if (!matches(nameOf(pattern).c_str(), nameOf(file.path).c_str())) continue;
+    if (!platform::matchesWildcards(nameOf(pattern), nameOf(file.path))) continue;
     if (file.attributes & platform::kDirectory) continue;
     std::uint32_t special = file.attributes & (platform::kHidden | platform::kSystem);
     if (special != 0 && (mask & special) == 0) continue;

@@ -29,10 +29,10 @@ class FakeServices : public platform::Services {
  public:
   FakeServices();
 
-  // The program lives in /opt/tool; its settings file is
-  // /opt/tool/muTesselServerDbBackupandRepair.ini.
-  static constexpr const char* kSettingsPath = "/opt/tool/muTesselServerDbBackupandRepair.ini";
-  static constexpr const char* kLogPath = "/opt/tool/muTesselServerDbBackupandRepair.log";
+  // The program lives in /opt/tool, and its settings file and log beside it
+  // are joined to that with the system's separator.
+  static const std::string kSettingsPath;
+  static const std::string kLogPath;
 
   FakeFile& addFile(const std::string& path, const std::string& content = "");
   bool has(const std::string& path) const;

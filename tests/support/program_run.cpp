@@ -3,48 +3,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <vector>
+
+#include "tests/support/other_process.h"
 
 extern char** environ;
 
 namespace testing_support {
 namespace {
 
-constexpr auto kLongestRun = std::chrono::seconds(60);
-
-std::string installerConfiguration() {
-  return std::string("[Microsoft Access Driver (*.MDB)]\n") +
-         "Description = stand-in\n"
-         "Driver = " MUTESSEL_STANDIN_SETUP
-         "\n"
-         "Setup = " MUTESSEL_STANDIN_SETUP "\n";
-}
-
-std::vector<std::string> environmentFor(const ScratchDirectory& home,
-                                        const std::map<std::string, std::string>& extra,
-                                        const std::string& recordPath) {
-  std::map<std::string, std::string> variables;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    std::size_t equals = text.find('=');
-    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  variables["HOME"] = home.path();
-  variables["ODBCSYSINI"] = home / "odbc";
-  variables["STANDIN_RECORD"] = recordPath;
-  variables["LC_ALL"] = "C";
-  for (const auto& [name, value] : extra) variables[name] = value;
-  std::vector<std::string> result;
-  for (const auto& [name, value] : variables) result.push_back(name + "=" + value);
-  return result;
-}
+constexpr auto kLongestRun = std::chrono::seconds(120);
 
 std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
@@ -53,7 +26,171 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
+std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
+  std::map<std::string, std::string> variables;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    std::size_t equals = text.find('=');
+    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (const auto& [name, value] : extra) variables[name] = value;
+  std::vector<std::string> result;
+  for (const auto& [name, value] : variables) result.push_back(name + "=" + value);
+  return result;
+}
+
+// Reads both pipes until the child closes them or the time is up.
+void collect(int out, int err, pid_t child, RunResult& result) {
+  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
+  struct pollfd pipes[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+  std::string* sinks[2] = {&result.standardOutput, &result.standardError};
+  int open = 2;
+  char buffer[4096];
+  while (open > 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      return;
+    }
+    if (poll(pipes, 2, 1000) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (pipes[i].fd < 0 || pipes[i].revents == 0) continue;
+      ssize_t got = read(pipes[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else {
+        pipes[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+#ifdef MUTESSEL_UNDER_WINE
+std::map<std::string, std::string> wineEnvironment(bool driverRegistered) {
+  return {{"WINEPREFIX", driverRegistered ? MUTESSEL_WINE_PREFIX : MUTESSEL_WINE_PREFIX_BARE},
+          {"WINEDEBUG", "-all"}};
+}
+
+// A Windows program holding the file open without delete sharing.
+class HeldByWindowsProgram : public FileInUse {
+ public:
+  explicit HeldByWindowsProgram(const std::string& path) {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> argv = {"wine", MUTESSEL_HOLD_FILE, programPath(path)};
+    std::vector<std::string> variables = mergedEnvironment(wineEnvironment(true));
+    std::vector<char*> args = pointersTo(argv), envp = pointersTo(variables);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input[0], 0);
+      dup2(output[1], 1);
+      execvpe("wine", args.data(), envp.data());
+      _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    release_ = input[1];
+    char held[5] = {};
+    std::size_t got = 0;
+    while (got < 4) {
+      ssize_t count = read(output[0], held + got, 4 - got);
+      if (count <= 0) break;
+      got += static_cast<std::size_t>(count);
+    }
+    close(output[0]);
+    if (std::string(held) != "held") throw std::runtime_error("cannot hold " + path);
+  }
+  ~HeldByWindowsProgram() override {
+    close(release_);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+};
+#else
+class HeldByOtherProcess : public FileInUse {
+ public:
+  HeldByOtherProcess(const std::string& path, OtherProcess::Hold hold) : process_(path, hold) {}
+
+ private:
+  OtherProcess process_;
+};
+#endif
+
+std::string installerConfiguration() {
+  return std::string("[Microsoft Access Driver (*.MDB)]\n") +
+         "Description = stand-in\n"
+         "Driver = " MUTESSEL_STANDIN_SETUP "\n"
+         "Setup = " MUTESSEL_STANDIN_SETUP "\n";
+}
+
 }  // namespace
+
+RunResult runCommand(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& environment,
+                     const std::string& workingDirectory) {
+  std::vector<std::string> variables = mergedEnvironment(environment);
+  std::vector<std::string> arguments = argv;
+  std::vector<char*> envp = pointersTo(variables), args = pointersTo(arguments);
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    int nothing = open("/dev/null", O_RDONLY);
+    dup2(nothing, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    if (chdir(workingDirectory.c_str()) != 0) _exit(126);
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  RunResult result;
+  collect(out[0], err[0], child, result);
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+#ifdef MUTESSEL_UNDER_WINE
+bool underWine() { return true; }
+
+std::string programPath(const std::string& hostPath) {
+  std::string path = "Z:" + hostPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string ProgramUnderTest::defaultName() { return "muTesselServerDbBackupandRepair.exe"; }
+
+const int FileInUse::kWays = 1;
+
+std::unique_ptr<FileInUse> FileInUse::start(const std::string& path, int) {
+  return std::make_unique<HeldByWindowsProgram>(path);
+}
+#else
+bool underWine() { return false; }
+
+std::string programPath(const std::string& hostPath) { return hostPath; }
+
+std::string ProgramUnderTest::defaultName() { return "muTesselServerDbBackupandRepair"; }
+
+const int FileInUse::kWays = 2;
+
+std::unique_ptr<FileInUse> FileInUse::start(const std::string& path, int way) {
+  return std::make_unique<HeldByOtherProcess>(
+      path, way == 0 ? OtherProcess::Hold::kRecordLock : OtherProcess::Hold::kOpen);
+}
+#endif
 
 ProgramUnderTest::ProgramUnderTest(const std::string& name) : name_(name) {
   std::filesystem::create_directory(programDirectory());
@@ -62,61 +199,29 @@ ProgramUnderTest::ProgramUnderTest(const std::string& name) : name_(name) {
   writeFile(home_ / "odbc/odbcinst.ini", installerConfiguration());
 }
 
-std::string ProgramUnderTest::settingsPath() const {
-  return programDirectory() + "/" + name_.substr(0, name_.rfind('.')) + ".ini";
-}
-
-std::string ProgramUnderTest::logPath() const {
-  return programDirectory() + "/" + name_.substr(0, name_.rfind('.')) + ".log";
-}
-
 void ProgramUnderTest::setDatabase(const std::string& databasePath) {
   writeFile(settingsPath(), "[settings]\r\nDatabase=" + databasePath + "\r\n");
 }
 
-void ProgramUnderTest::unregisterDriver() { writeFile(home_ / "odbc/odbcinst.ini", ""); }
+void ProgramUnderTest::unregisterDriver() {
+  driverRegistered_ = false;
+  writeFile(home_ / "odbc/odbcinst.ini", "");
+}
 
 RunResult ProgramUnderTest::run(const std::map<std::string, std::string>& environment,
                                 const std::string& workingDirectory) const {
-  std::vector<std::string> variables = environmentFor(home_, environment, recordPath());
-  std::vector<char*> envp = pointersTo(variables);
-  std::string program = programDirectory() + "/" + name_;
-  std::string directory = workingDirectory.empty() ? programDirectory() : workingDirectory;
-  int errors[2];
-  if (pipe2(errors, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    int nothing = open("/dev/null", O_RDONLY);
-    dup2(nothing, 0);
-    dup2(errors[1], 2);
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    char* argv[] = {program.data(), nullptr};
-    execve(program.c_str(), argv, envp.data());
-    _exit(127);
-  }
-  close(errors[1]);
-  RunResult result;
-  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
-  char buffer[4096];
-  for (;;) {
-    struct pollfd readable {
-      errors[0], POLLIN, 0
-    };
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      break;
-    }
-    if (poll(&readable, 1, 1000) <= 0) continue;
-    ssize_t got = read(errors[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    result.standardError.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(errors[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  std::map<std::string, std::string> variables = {{"HOME", home_.path()},
+                                                  {"ODBCSYSINI", home_ / "odbc"},
+                                                  {"STANDIN_RECORD", programPath(recordPath())},
+                                                  {"LC_ALL", "C"}};
+  std::vector<std::string> argv = {programDirectory() + "/" + name_};
+#ifdef MUTESSEL_UNDER_WINE
+  for (const auto& [name, value] : wineEnvironment(driverRegistered_)) variables[name] = value;
+  argv.insert(argv.begin(), "wine");
+#endif
+  for (const auto& [name, value] : environment) variables[name] = value;
+  return runCommand(argv, variables,
+                    workingDirectory.empty() ? programDirectory() : workingDirectory);
 }
 
 }  // namespace testing_support

@@ -1,9 +1,18 @@
 // Runs the built program the way a scheduler does: a copy of it in a
 // directory of its own, no arguments, no input, and a bounded wait.
+//
+// The same tests drive the Linux build and, under Wine, the Windows build;
+// this is where the two differ: how the program is started, how it spells
+// paths, how the stand-in driver is registered, and how another program
+// holds a file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/scratch_directory.h"
 
@@ -12,22 +21,37 @@ namespace testing_support {
 struct RunResult {
   int status = -1;  // the exit status, or -1 when it did not exit normally
   std::string standardError;
+  std::string standardOutput;
 };
+
+// Runs a command with no input and a bounded wait.
+RunResult runCommand(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& environment,
+                     const std::string& workingDirectory);
+
+// Whether the program under test is the Windows build, run under Wine.
+bool underWine();
+
+// How the program spells a path of this machine.
+std::string programPath(const std::string& hostPath);
 
 class ProgramUnderTest {
  public:
   // Lays out `home/program` (a copy of the built program under `name`) with
   // an installer configuration that registers the stand-in Access driver.
-  explicit ProgramUnderTest(const std::string& name = "muTesselServerDbBackupandRepair");
+  explicit ProgramUnderTest(const std::string& name = defaultName());
+
+  static std::string defaultName();
 
   const ScratchDirectory& home() const { return home_; }
   std::string programDirectory() const { return home_ / "program"; }
-  std::string settingsPath() const;
-  std::string logPath() const;
+  std::string settingsPath() const { return programDirectory() + "/" + stem() + ".ini"; }
+  std::string logPath() const { return programDirectory() + "/" + stem() + ".log"; }
   std::string recordPath() const { return home_ / "requests.txt"; }
   std::string requests() const { return readFile(recordPath()); }
 
-  // Writes the settings file naming `databasePath`.
+  // Writes the settings file naming `databasePath`, a path as the program
+  // spells it.
   void setDatabase(const std::string& databasePath);
   // Registers no Access driver with the installer.
   void unregisterDriver();
@@ -38,8 +62,21 @@ class ProgramUnderTest {
                 const std::string& workingDirectory = "") const;
 
  private:
+  std::string stem() const { return name_.substr(0, name_.rfind('.')); }
+
   ScratchDirectory home_;
   std::string name_;
+  bool driverRegistered_ = true;
+};
+
+// Another program that has a file in use, as long as the object lives.
+class FileInUse {
+ public:
+  virtual ~FileInUse() = default;
+  // How many ways there are that the program under test must see as "in
+  // use", and one of them started.
+  static const int kWays;
+  static std::unique_ptr<FileInUse> start(const std::string& path, int way);
 };
 
 }  // namespace testing_support

@@ -35,8 +35,8 @@ TEST(RunDriver, ExitStatusTellsTheSchedulerHowTheRunEnded) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(app::frmBackupAndRepair(unwritable).Form_Load(), app::kExitLogNotWritten);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "muTesselServerDbBackupandRepair: cannot write the run log "
-            "/opt/tool/muTesselServerDbBackupandRepair.log: Permission denied\n");
+            "muTesselServerDbBackupandRepair: cannot write the run log " + FakeServices::kLogPath +
+                ": Permission denied\n");
 }
 
 }  // namespace

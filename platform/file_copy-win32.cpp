@@ -1,0 +1,69 @@
+// A copy that is either whole under the target's name or not there at all.
+//
+// The data goes to a hidden temporary name beside the target, is flushed to
+// disk, and only then is moved to the target's name; the move never replaces
+// an existing file. A temporary left by a killed run has the same name and
+// is cleared by the next copy.
+#include "platform/system-win32.h"
+
+namespace platform::win32 {
+namespace {
+
+struct Failure {
+  DWORD error;
+};
+
+[[noreturn]] void fail(DWORD error) { throw Failure{error}; }
+
+std::string temporaryNameFor(const std::string& target) {
+  std::size_t separator = target.find_last_of("\\/:");
+  std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+  return target.substr(0, nameStart) + "~" + target.substr(nameStart) + ".tmp";
+}
+
+// Deletes a temporary whatever attributes it was left with.
+void removeTemporary(const std::string& path) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path.c_str());
+}
+
+void flushToDisk(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) fail(GetLastError());
+  BOOL flushed = FlushFileBuffers(file);
+  DWORD error = GetLastError();
+  CloseHandle(file);
+  if (!flushed) fail(error);
+}
+
+void copyNew(const std::string& source, const std::string& target, const std::string& temporary) {
+  if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) fail(ERROR_FILE_EXISTS);
+  removeTemporary(temporary);
+  if (!CopyFileA(source.c_str(), temporary.c_str(), TRUE)) fail(GetLastError());
+  DWORD attributes = GetFileAttributesA(temporary.c_str());
+  // Hidden, so that no listing of the copies shows it; writable, to flush it.
+  if (!SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN)) fail(GetLastError());
+  flushToDisk(temporary);
+  if (!MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    fail(GetLastError());
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_HIDDEN);
+  }
+}
+
+}  // namespace
+
+Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target) {
+  const std::string temporary = temporaryNameFor(target);
+  try {
+    copyNew(source, target, temporary);
+    return {true, ""};
+  } catch (const Failure& failure) {
+    removeTemporary(temporary);
+    return {false, errorText(failure.error)};
+  }
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,62 @@
+#include "platform/system-win32.h"
+#include "platform/wildcard.h"
+
+namespace platform::win32 {
+namespace {
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+std::string lastComponent(const std::string& path) {
+  std::size_t separator = path.find_last_of("\\/:");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+bool wanted(const WIN32_FIND_DATAA& entry, int mask, const std::string& pattern) {
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  DWORD special = entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if ((special & ~static_cast<DWORD>(mask)) != 0) return false;
+  // The system also matches the short 8.3 names, so "*.mdb" would list
+  // "x.mdb_old"; only the long name counts.
+  return matchesWildcards(pattern, entry.cFileName);
+}
+
+}  // namespace
+
+std::vector<std::string> Win32Services::listDirectory(const std::string& pattern, int mask) {
+  std::vector<std::string> names;
+  const std::string last = lastComponent(pattern);
+  WIN32_FIND_DATAA entry{};
+  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+  if (find.get() == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wanted(entry, mask, last)) names.push_back(entry.cFileName);
+  } while (FindNextFileA(find.get(), &entry));
+  return names;
+}
+
+std::uint32_t Win32Services::attributes(const std::string& path) {
+  DWORD bits = GetFileAttributesA(path.c_str());
+  if (bits != INVALID_FILE_ATTRIBUTES) return bits;
+  DWORD error = GetLastError();
+  if (error == ERROR_INVALID_NAME) throw RunTimeError(kBadFileNameOrNumber, "Bad file name");
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+      error == ERROR_BAD_NETPATH || error == ERROR_NOT_READY) {
+    throw RunTimeError(kFileNotFound, "File not found");
+  }
+  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errorText(error));
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,56 @@
+// The ODBC installer on Windows is odbccp32.dll. It is loaded when a run
+// first needs it, so that a machine without it gets a line in the log, not a
+// program that cannot start.
+#include "platform/system-win32.h"
+
+namespace platform::win32 {
+namespace {
+
+using ConfigDataSourceFunction = BOOL(WINAPI*)(HWND, WORD, LPCSTR, LPCSTR);
+using InstallerErrorFunction = SHORT(WINAPI*)(WORD, DWORD*, LPSTR, WORD, WORD*);
+
+constexpr const char* kInstallerLibrary = "odbccp32.dll";
+
+template <typename Function>
+Function entryPoint(HMODULE library, const char* name) {
+  // GetProcAddress hands every entry point back as one generic type.
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+HMODULE loadInstaller() {
+  static HMODULE library = nullptr;
+  if (library == nullptr) library = LoadLibraryA(kInstallerLibrary);
+  if (library == nullptr) {
+    throw RunTimeError(kFileNotFound, std::string("File not found: ") + kInstallerLibrary);
+  }
+  return library;
+}
+
+std::string installerMessage(HMODULE library) {
+  auto installerError = entryPoint<InstallerErrorFunction>(library, "SQLInstallerError");
+  if (installerError != nullptr) {
+    DWORD code = 0;
+    char message[1024] = {};
+    WORD length = 0;
+    SHORT result = installerError(1, &code, message, sizeof message, &length);
+    if ((result == 0 || result == 1) && message[0] != '\0') return message;
+  }
+  return "the ODBC installer reported failure";
+}
+
+}  // namespace
+
+Outcome Win32Services::configDataSource(std::uint16_t request, const std::string& driver,
+                                        const std::string& attributes) {
+  HMODULE library = loadInstaller();
+  auto configDataSource = entryPoint<ConfigDataSourceFunction>(library, "SQLConfigDataSource");
+  if (configDataSource == nullptr) {
+    throw RunTimeError(kEntryPointNotFound, std::string("Can't find DLL entry point "
+                                                        "SQLConfigDataSource in ") +
+                                                kInstallerLibrary);
+  }
+  if (configDataSource(nullptr, request, driver.c_str(), attributes.c_str())) return {true, ""};
+  return {false, installerMessage(library)};
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,57 @@
+#include <string>
+
+#include "platform/system-win32.h"
+
+namespace platform {
+
+namespace win32 {
+
+Win32Services::Win32Services() {
+  // A scheduled run has nobody to answer a dialog: a missing drive, a missing
+  // DLL or a crash must fail, not wait on a box that nobody sees.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+}
+
+std::string errorText(DWORD error) {
+  char* buffer = nullptr;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+  std::string text = length > 0 ? std::string(buffer, length) : "error " + std::to_string(error);
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+ProgramLocation Win32Services::programLocation() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) {
+      throw RunTimeError(kPathFileAccessError,
+                         "cannot find the program's own file: " + errorText(GetLastError()));
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  std::size_t slash = path.rfind('\\');
+  ProgramLocation location;
+  location.directory = path.substr(0, slash);
+  // A drive root keeps its backslash: "C:\".
+  if (location.directory.size() == 2 && location.directory[1] == ':') location.directory += '\\';
+  std::string file = path.substr(slash + 1);
+  std::size_t dot = file.rfind('.');
+  location.name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+  return location;
+}
+
+}  // namespace win32
+
+std::unique_ptr<Services> systemServices() { return std::make_unique<win32::Win32Services>(); }
+
+}  // namespace platform

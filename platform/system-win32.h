@@ -1,0 +1,36 @@
+// The services on Windows, through the ANSI ("A") functions, so that texts
+// stay in the system's 8-bit code page. Each service is defined in a file of
+// its own, named after it; this header is private to platform/.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/services.h"
+
+namespace platform::win32 {
+
+class Win32Services final : public Services {
+ public:
+  Win32Services();
+
+  ProgramLocation programLocation() override;
+  std::string readSetting(const std::string& section, const std::string& key,
+                          const std::string& defaultText, std::size_t bufferSize,
+                          const std::string& path) override;
+  std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
+  std::uint32_t attributes(const std::string& path) override;
+  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override;
+  Outcome copyFileNew(const std::string& source, const std::string& target) override;
+  void appendText(const std::string& path, const std::string& text) override;
+  LocalTime now() override;
+  std::string generalDate(const LocalTime& time) override;
+  Outcome configDataSource(std::uint16_t request, const std::string& driver,
+                           const std::string& attributes) override;
+};
+
+// The system's text for an error code, without its trailing line break.
+std::string errorText(DWORD error);
+
+}  // namespace platform::win32

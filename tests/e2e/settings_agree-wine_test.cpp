@@ -1,0 +1,77 @@
+// Our own reading of settings files, which the Linux build uses, against the
+// system's GetPrivateProfileStringA, run under Wine on the same odd files.
+#include <gtest/gtest.h>
+
+#include "platform/profile_text.h"
+#include "tests/support/program_run.h"
+
+namespace {
+
+using testing_support::programPath;
+using testing_support::writeFile;
+
+std::string hexOf(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : text) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+
+const std::vector<std::string> kOddFiles = {
+    "[settings]\r\nDatabase=C:\\db.mdb\r\n",
+    "[SETTINGS]\nDATABASE=x\n",
+    "  [settings]  \n\t Database \t=  x y \t\n",
+    "[settings]\nDatabase=\" x \"\n",
+    "[settings]\nDatabase='x'\n",
+    "[settings]\nDatabase=\"x\n",
+    "[settings]\nDatabase=\"x'\n",
+    "[settings]\nDatabase=\"\n",
+    "[settings]\nDatabase=\"\"x\"\"\n",
+    "[settings]\nDatabase=\n",
+    "[settings]\nDatabase=a=b\n",
+    "[settings]\nDatabase=first\nDatabase=second\n",
+    "[settings]\nOther=1\n[settings]\nDatabase=x\n",
+    "[settings]\nDatabase=x\n[other]\nDatabase=y\n",
+    "Database=x\n[settings]\n",
+    "[settings]\n;Database=old\nDatabase=x\n",
+    "[settings]\n# Database=old\nDatabase=x\n",
+    "[settings]\rDatabase=x\rOther=y",
+    "[settings]\nDatabase=x",
+    "\xEF\xBB\xBF[settings]\nDatabase=x\n",
+    "[settings]\nDatabase=x\n[other\nDatabase=y\n",
+    "[settings]x]\nDatabase=y\n[settings]\nDatabase=z\n",
+    "[other]\nDatabase=x\n",
+    "",
+    "[settings]\nDatabase=" + std::string(5000, 'a') + "\n",
+};
+
+TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
+  testing_support::ScratchDirectory dir;
+  std::vector<std::string> argv = {"wine", MUTESSEL_READ_SETTING};
+  for (std::size_t i = 0; i < kOddFiles.size(); ++i) {
+    std::string path = dir / ("odd" + std::to_string(i) + ".ini");
+    writeFile(path, kOddFiles[i]);
+    argv.push_back(programPath(path));
+  }
+  testing_support::RunResult result = testing_support::runCommand(
+      argv, {{"WINEPREFIX", MUTESSEL_WINE_PREFIX}, {"WINEDEBUG", "-all"}}, dir.path());
+  ASSERT_EQ(result.status, 0) << result.standardError;
+  std::vector<std::string> systemValues;
+  std::size_t start = 0;
+  for (std::size_t end; (end = result.standardOutput.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    std::string line = result.standardOutput.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    systemValues.push_back(line);
+  }
+  ASSERT_EQ(systemValues.size(), kOddFiles.size()) << result.standardOutput;
+  for (std::size_t i = 0; i < kOddFiles.size(); ++i) {
+    std::string ours = platform::profileValue(kOddFiles[i], "settings", "Database", "", 4096);
+    EXPECT_EQ(hexOf(ours), systemValues[i]) << "file " << i << ": " << kOddFiles[i].substr(0, 60);
+  }
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/installer_messages.h"
 #include "platform/system-posix.h"
 
 namespace platform::posix {
@@ -34,19 +35,16 @@ void* loadInstaller() {
   return library;
 }
 
-// The installer's first error message, or a plain reason when it has none.
 std::string installerMessage(void* library) {
   auto installerError =
       reinterpret_cast<InstallerErrorFunction>(dlsym(library, "SQLInstallerError"));
-  if (installerError != nullptr) {
+  if (installerError == nullptr) return installerMessages([](auto...) { return false; });
+  return installerMessages([&](std::uint16_t index, char* message, std::uint16_t size) {
     std::uint32_t code = 0;
-    char message[1024] = {};
     std::uint16_t length = 0;
-    std::int16_t result = installerError(1, &code, message, sizeof message, &length);
-    // SQL_SUCCESS or SQL_SUCCESS_WITH_INFO, with a message to show.
-    if ((result == 0 || result == 1) && message[0] != '\0') return message;
-  }
-  return "the ODBC installer reported failure";
+    std::int16_t result = installerError(index, &code, message, size, &length);
+    return returnedMessage(result);
+  });
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The ODBC installer on Windows is odbccp32.dll. It is loaded when a run
 // first needs it, so that a machine without it gets a line in the log, not a
 // program that cannot start.
+#include "platform/installer_messages.h"
 #include "platform/system-win32.h"
 
 namespace platform::win32 {
@@ -28,14 +29,13 @@ HMODULE loadInstaller() {
 
 std::string installerMessage(HMODULE library) {
   auto installerError = entryPoint<InstallerErrorFunction>(library, "SQLInstallerError");
-  if (installerError != nullptr) {
+  if (installerError == nullptr) return installerMessages([](auto...) { return false; });
+  return installerMessages([&](WORD index, char* message, WORD size) {
     DWORD code = 0;
-    char message[1024] = {};
     WORD length = 0;
-    SHORT result = installerError(1, &code, message, sizeof message, &length);
-    if ((result == 0 || result == 1) && message[0] != '\0') return message;
-  }
-  return "the ODBC installer reported failure";
+    SHORT result = installerError(index, &code, message, size, &length);
+    return returnedMessage(result);
+  });
 }
 
 }  // namespace

@@ -77,9 +77,10 @@ const std::vector<std::string> kFullRun = {"No lockfile present",
                                            "Start cleanup old backups",
                                            "Cleanup of old backups finished"};
 
+// The lines of a full run on the database, as the program spells its path.
 std::vector<std::string> fullRunOf(const std::string& database) {
   std::vector<std::string> lines = kFullRun;
-  lines.insert(lines.begin(), "Databasefile = " + programPath(database));
+  lines.insert(lines.begin(), "Databasefile = " + database);
   return lines;
 }
 
@@ -87,7 +88,7 @@ TEST_F(Program, AFullRunCopiesThenRepairsAndLogsOneBlock) {
   RunResult result = program.run();
   EXPECT_EQ(result.status, 0) << result.standardError;
   EXPECT_EQ(result.standardError, "");
-  EXPECT_EQ(log(), block(fullRunOf(database())));
+  EXPECT_EQ(log(), block(fullRunOf(programPath(database()))));
   EXPECT_EQ(program.requests(),
             "parent=none\nrequest=2\ndriver=Microsoft Access Driver (*.MDB)\n"
             "attribute=REPAIR_DB=\"" +
@@ -99,7 +100,7 @@ TEST_F(Program, AFullRunCopiesThenRepairsAndLogsOneBlock) {
 TEST_F(Program, ASecondRunTheSameDayStopsAndAddsItsOwnBlock) {
   ASSERT_EQ(program.run().status, 0);
   ASSERT_EQ(program.run().status, 0);
-  std::vector<std::string> both = block(fullRunOf(database()));
+  std::vector<std::string> both = block(fullRunOf(programPath(database())));
   for (const std::string& line :
        block({"Databasefile = " + programPath(database()), "No lockfile present",
               "backup already exists"})) {
@@ -116,7 +117,7 @@ TEST_F(Program, SettingsAndLogAreNamedAfterTheProgramAndLieBesideIt) {
   renamed.setDatabase(programPath(database()));
   RunResult result = renamed.run({}, program.home().path());
   EXPECT_EQ(result.status, 0) << result.standardError;
-  EXPECT_EQ(linesOf(readFile(renamed.logPath())), block(fullRunOf(database())));
+  EXPECT_EQ(linesOf(readFile(renamed.logPath())), block(fullRunOf(programPath(database()))));
   EXPECT_EQ(std::filesystem::path(renamed.logPath()).filename(), "nightly.log");
   EXPECT_FALSE(exists(program.home() / "nightly.log"));
 }
@@ -141,7 +142,7 @@ TEST_F(Program, AnUnwritableLogIsReportedOnStandardError) {
 TEST_F(Program, AStaleLockFileIsDeletedAndTheRunGoesOn) {
   writeFile(data() + "/muTesselDb.ldb", "");
   EXPECT_EQ(program.run().status, 0);
-  std::vector<std::string> lines = fullRunOf(database());
+  std::vector<std::string> lines = fullRunOf(programPath(database()));
   lines[1] = "Lockfile still present";
   lines.insert(lines.begin() + 2, "Lockfile deleted");
   EXPECT_EQ(log(), block(lines));
@@ -183,8 +184,10 @@ TEST_F(Program, PathsTooShortForTheExpectedNamesEndWithOneErrorLine) {
 
 TEST_F(Program, ARefusedOrImpossibleRepairIsReportedAsFailed) {
   EXPECT_EQ(program.run({{"STANDIN_MODE", "refuse"}}).status, 1);
-  std::vector<std::string> lines = fullRunOf(database());
-  lines[5] = "Repair failed: stand-in driver refused the request";
+  std::vector<std::string> lines = fullRunOf(programPath(database()));
+  // Wine's installer keeps its own message and not the driver's.
+  lines[5] = testing_support::underWine() ? "Repair failed: Request Failed"
+                                          : "Repair failed: stand-in driver refused the request";
   EXPECT_EQ(log(), block(lines));
   EXPECT_EQ(readFile(todaysCopy()), kOriginal);
 

@@ -20,6 +20,9 @@ std::string hexOf(const std::string& text) {
   return hex;
 }
 
+// One known difference is left out: a line "Database" without "=" before
+// "Database=x". Our reader skips a line without "=", as Windows is meant to;
+// Wine takes it for the key, with no value, and gives the default.
 const std::vector<std::string> kOddFiles = {
     "[settings]\r\nDatabase=C:\\db.mdb\r\n",
     "[SETTINGS]\nDATABASE=x\n",
@@ -46,6 +49,20 @@ const std::vector<std::string> kOddFiles = {
     "[other]\nDatabase=x\n",
     "",
     "[settings]\nDatabase=" + std::string(5000, 'a') + "\n",
+    "[ settings ]\nDatabase=x\n",
+    "[settings]\n Database = \"x\" \n",
+    std::string("[settings]\nDatabase=a\0b\n", 22),
+    std::string("[settings]\nData\0base=a\nDatabase=b\n", 33),
+    "[settings]\nDatabase=x\x1a\n",
+    "[settings]\nDatabase=\vx\f\n",
+    "[settings]\r\n\r\nDatabase=x\r\n",
+    "[settings]\nDatabase=x\n\xEF\xBB\xBF[settings]\nDatabase=y\n",
+    "[settings]\nDatabase=" + std::string(1 << 20, 'b'),
+    "[settings] ; comment\nDatabase=x\n",
+    "[settings]\nDatabase=x ; comment\n",
+    "[settings]\n=x\nDatabase=y\n",
+    "[]\nDatabase=x\n[settings]\nDatabase=y\n",
+    "\xFF\xFE[\0s\0e\0t\0t\0i\0n\0g\0s\0]\0\n\0",
 };
 
 TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {

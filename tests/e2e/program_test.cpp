@@ -229,4 +229,14 @@ TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
   EXPECT_EQ(left, expected);
 }
 
+TEST_F(Program, ATemporaryLeftByAKilledCopyIsClearedByTheNext) {
+  if (!testing_support::underWine()) GTEST_SKIP() << "the Linux copy has no temporary name";
+  const std::string temporary = data() + "/~muTesselDb" + today() + ".mdb.tmp";
+  writeFile(temporary, "part of a copy");
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_EQ(log(), block(fullRunOf(programPath(database()))));
+  EXPECT_FALSE(exists(temporary));
+  EXPECT_EQ(readFile(todaysCopy()), kOriginal);
+}
+
 }  // namespace

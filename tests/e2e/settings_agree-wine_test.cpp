@@ -73,8 +73,10 @@ TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
     writeFile(path, kOddFiles[i]);
     argv.push_back(programPath(path));
   }
-  testing_support::RunResult result = testing_support::runCommand(
-      argv, {{"WINEPREFIX", MUTESSEL_WINE_PREFIX}, {"WINEDEBUG", "-all"}}, dir.path());
+  testing_support::RunOptions options;
+  options.environment = {{"WINEPREFIX", MUTESSEL_WINE_PREFIX}, {"WINEDEBUG", "-all"}};
+  options.workingDirectory = dir.path();
+  testing_support::RunResult result = testing_support::runCommand(argv, options);
   ASSERT_EQ(result.status, 0) << result.standardError;
   std::vector<std::string> systemValues;
   std::size_t start = 0;

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,35 +130,61 @@ std::string installerConfiguration() {
 
 }  // namespace
 
-RunResult runCommand(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& environment,
-                     const std::string& workingDirectory) {
-  std::vector<std::string> variables = mergedEnvironment(environment);
+RunningCommand::RunningCommand(const std::vector<std::string>& argv, const RunOptions& options) {
+  std::vector<std::string> variables = mergedEnvironment(options.environment);
   std::vector<std::string> arguments = argv;
   std::vector<char*> envp = pointersTo(variables), args = pointersTo(arguments);
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
     int nothing = open("/dev/null", O_RDONLY);
     dup2(nothing, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (chdir(workingDirectory.c_str()) != 0) _exit(126);
+    if (chdir(options.workingDirectory.c_str()) != 0) _exit(126);
+    if (options.fileSizeLimit > 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit {};
+      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
+    if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(124);
+    }
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
   close(out[1]);
   close(err[1]);
+  out_ = out[0];
+  err_ = err[0];
+}
+
+RunningCommand::~RunningCommand() {
+  if (pid_ > 0) {
+    kill();
+    wait();
+  }
+}
+
+void RunningCommand::kill() { ::kill(pid_, SIGKILL); }
+
+RunResult RunningCommand::wait() {
   RunResult result;
-  collect(out[0], err[0], child, result);
-  close(out[0]);
-  close(err[0]);
+  collect(out_, err_, pid_, result);
+  close(out_);
+  close(err_);
   int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options) {
+  return RunningCommand(argv, options).wait();
 }
 
 #ifdef MUTESSEL_UNDER_WINE
@@ -210,6 +238,13 @@ void ProgramUnderTest::unregisterDriver() {
 
 RunResult ProgramUnderTest::run(const std::map<std::string, std::string>& environment,
                                 const std::string& workingDirectory) const {
+  RunOptions options;
+  options.environment = environment;
+  options.workingDirectory = workingDirectory;
+  return runWith(options);
+}
+
+std::unique_ptr<RunningCommand> ProgramUnderTest::start(RunOptions options) const {
   std::map<std::string, std::string> variables = {{"HOME", home_.path()},
                                                   {"ODBCSYSINI", home_ / "odbc"},
                                                   {"STANDIN_RECORD", programPath(recordPath())},
@@ -219,9 +254,10 @@ RunResult ProgramUnderTest::run(const std::map<std::string, std::string>& enviro
   for (const auto& [name, value] : wineEnvironment(driverRegistered_)) variables[name] = value;
   argv.insert(argv.begin(), "wine");
 #endif
-  for (const auto& [name, value] : environment) variables[name] = value;
-  return runCommand(argv, variables,
-                    workingDirectory.empty() ? programDirectory() : workingDirectory);
+  for (const auto& [name, value] : options.environment) variables[name] = value;
+  options.environment = variables;
+  if (options.workingDirectory.empty()) options.workingDirectory = programDirectory();
+  return std::make_unique<RunningCommand>(argv, options);
 }
 
 }  // namespace testing_support

@@ -24,10 +24,32 @@ struct RunResult {
   std::string standardOutput;
 };
 
-// Runs a command with no input and a bounded wait.
-RunResult runCommand(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& environment,
-                     const std::string& workingDirectory);
+struct RunOptions {
+  std::map<std::string, std::string> environment;  // added to this process's own
+  std::string workingDirectory;                    // the program's own when empty
+  long fileSizeLimit = 0;                          // RLIMIT_FSIZE, with SIGXFSZ ignored
+  bool asNobody = false;                           // for permission tests, when run as root
+};
+
+// A command started with no input, its output collected when it is waited for.
+class RunningCommand {
+ public:
+  RunningCommand(const std::vector<std::string>& argv, const RunOptions& options);
+  ~RunningCommand();
+  RunningCommand(const RunningCommand&) = delete;
+  RunningCommand& operator=(const RunningCommand&) = delete;
+
+  void kill();
+  // Waits, at most a couple of minutes, and tells how it ended.
+  RunResult wait();
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+};
+
+RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options);
 
 // Whether the program under test is the Windows build, run under Wine.
 bool underWine();
@@ -60,6 +82,8 @@ class ProgramUnderTest {
   // empty) with these extra environment variables.
   RunResult run(const std::map<std::string, std::string>& environment = {},
                 const std::string& workingDirectory = "") const;
+  RunResult runWith(const RunOptions& options) const { return start(options)->wait(); }
+  std::unique_ptr<RunningCommand> start(RunOptions options = {}) const;
 
  private:
   std::string stem() const { return name_.substr(0, name_.rfind('.')); }

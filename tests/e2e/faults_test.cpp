@@ -1,0 +1,218 @@
+// Real faults, driven against the built program: a full disk, a file-size
+// limit, a kill in mid-copy, two runs at once, hostile settings, an
+// unwritable log and special files under the database's name. None of them
+// may lose data or leave a state that the next run cannot recover from.
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/e2e/program_fixture.h"
+
+namespace testing_support {
+namespace {
+
+bool isRoot() { return geteuid() == 0; }
+
+// A small file system of its own, mounted for the test's lifetime.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& path, const std::string& size) : path_(path) {
+    std::filesystem::create_directory(path);
+    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  void resize(const std::string& size) {
+    ASSERT_EQ(mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, ("size=" + size).c_str()), 0);
+  }
+  unsigned long freeBlocks() const {
+    struct statvfs status {};
+    statvfs(path_.c_str(), &status);
+    return status.f_bfree;
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+std::string sizedContent(std::size_t size) {
+  std::string content(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
+  return content;
+}
+
+std::string lastJobLine(const std::vector<std::string>& lines) {
+  return lines.size() >= 4 ? lines[lines.size() - 4] : "";
+}
+
+class Faults : public Program {};
+
+TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
+  if (!isRoot()) GTEST_SKIP() << "mounting a file system needs root";
+  SmallFileSystem small(program.home() / "small", "512k");
+  if (!small.mounted()) GTEST_SKIP() << "this machine cannot mount tmpfs";
+  const std::string database = program.home() / "small/muTesselDb.mdb";
+  const std::string content = sizedContent(300 * 1024);
+  writeFile(database, content);
+  program.setDatabase(programPath(database));
+  const unsigned long freeBefore = small.freeBlocks();
+
+  EXPECT_EQ(program.run().status, 1);
+  std::vector<std::string> lines = log();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[4].rfind("Copy failed: ", 0), 0u) << lines[4];
+  if (!underWine()) {
+    EXPECT_EQ(lines[4], "Copy failed: No space left on device");
+  }
+  EXPECT_EQ(small.freeBlocks(), freeBefore);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.home() / "small"), {}), 1);
+  EXPECT_EQ(readFile(database), content);
+  EXPECT_FALSE(exists(program.recordPath()));
+
+  small.resize("2m");
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_EQ(readFile(program.home() / "small/muTesselDb" + today() + ".mdb"), content);
+}
+
+TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
+  if (underWine()) GTEST_SKIP() << "the limit would reach the Wine server too";
+  writeFile(database(), sizedContent(1024 * 1024));
+  RunOptions options;
+  options.fileSizeLimit = 64 * 1024;
+  EXPECT_EQ(program.runWith(options).status, 1);
+  EXPECT_EQ(lastJobLine(log()), "Copy failed: File too large");
+  EXPECT_FALSE(exists(todaysCopy()));
+  EXPECT_FALSE(exists(program.recordPath()));
+}
+
+TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
+  const std::string content = sizedContent(64 * 1024 * 1024);
+  for (int delay : {0, 5, 20, 50, 100, 200}) {
+    writeFile(database(), content);
+    auto running = program.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    running->kill();
+    running->wait();
+    if (exists(todaysCopy())) {
+      EXPECT_EQ(std::filesystem::file_size(todaysCopy()), content.size()) << "after " << delay;
+      EXPECT_TRUE(readFile(todaysCopy()) == content) << "after " << delay;
+      std::filesystem::remove(todaysCopy());
+    }
+  }
+  writeFile(database(), content);
+  std::filesystem::remove(program.logPath());
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_EQ(log(), block(fullRunOf(programPath(database()))));
+  EXPECT_TRUE(readFile(todaysCopy()) == content);
+}
+
+TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
+  writeFile(database(), sizedContent(8 * 1024 * 1024));
+  auto first = program.start();
+  auto second = program.start();
+  RunResult results[2] = {first->wait(), second->wait()};
+  std::vector<std::string> lines = log();
+  ASSERT_EQ(std::count(lines.begin(), lines.end(), kSeparator), 2);
+  std::vector<std::string> full = block(fullRunOf(programPath(database())));
+  bool firstBlockFull = std::equal(full.begin(), full.end(), lines.begin());
+  std::vector<std::string> later(lines.begin() + (firstBlockFull ? full.size() : 0),
+                                 lines.end() - (firstBlockFull ? 0 : full.size()));
+  std::vector<std::string> whole(lines.begin() + (firstBlockFull ? 0 : later.size()),
+                                 lines.begin() + (firstBlockFull ? full.size() : lines.size()));
+  EXPECT_EQ(whole, full);
+  std::string stop = lastJobLine(later);
+  EXPECT_TRUE(stop == "backup already exists" || stop.rfind("Copy failed: ", 0) == 0) << stop;
+  std::string requests = program.requests();
+  EXPECT_EQ(requests.find("end\n"), requests.size() - 4) << "one repair request";
+  EXPECT_EQ(results[0].status + results[1].status <= 1, true);
+}
+
+TEST_F(Faults, HostileSettingsEndTheJobWithItsOwnLine) {
+  const std::string path = programPath(database());
+  std::string junk = sizedContent(4096);
+  struct Case {
+    const char* what;
+    std::string settings;
+    int status;
+    std::string stop;  // the job's last line
+  };
+  const Case cases[] = {
+      {"empty", "", 1, "Databasefile niet gevonden"},
+      {"binary junk", junk, 1, "Databasefile niet gevonden"},
+      {"NUL bytes", std::string(64, '\0') + "[settings]\nDatabase=" + path, 1,
+       "Databasefile niet gevonden"},
+      {"NUL after the value", "[settings]\nDatabase=" + path + std::string(1, '\0') + "x", 0,
+       "Cleanup of old backups finished"},
+      {"no final newline", "[settings]\nDatabase=" + path, 0, "Cleanup of old backups finished"},
+      {"a 1 MiB line", "[settings]\n" + std::string(1 << 20, 'x') + "\nDatabase=" + path + "\n", 0,
+       "Cleanup of old backups finished"},
+      {"a value of 10,000 characters", "[settings]\nDatabase=" + std::string(10000, 'd'), 1,
+       "Databasefile niet gevonden"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(program.logPath());
+    std::filesystem::remove(todaysCopy());
+    writeFile(program.settingsPath(), c.settings);
+    EXPECT_EQ(program.run().status, c.status) << c.what;
+    EXPECT_EQ(lastJobLine(log()), c.stop) << c.what;
+  }
+  std::filesystem::remove(program.logPath());
+  std::filesystem::remove(program.settingsPath());
+  std::filesystem::create_directory(program.settingsPath());
+  EXPECT_EQ(program.run().status, 1);
+  EXPECT_EQ(lastJobLine(log()), "Inifile niet gevonden");
+}
+
+// For the tests that need a user whom permissions stop: root passes them all.
+class AsAnotherUser : public Program {
+ protected:
+  void SetUp() override {
+    if (underWine()) GTEST_SKIP() << "the Wine prefix belongs to this user";
+    if (!isRoot()) GTEST_SKIP() << "changing user needs root";
+    Program::SetUp();
+    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
+      chmod(dir.c_str(), 0777);
+    }
+    options.asNobody = true;
+  }
+  RunOptions options;
+};
+
+TEST_F(AsAnotherUser, UnreadableSettingsReadAsEmpty) {
+  chmod(program.settingsPath().c_str(), 0);
+  EXPECT_EQ(program.runWith(options).status, 1);
+  EXPECT_EQ(log(), block({"Databasefile niet gevonden"}));
+}
+
+TEST_F(AsAnotherUser, AReadOnlyLogDirectoryGivesStatusTwoAndOneLine) {
+  chmod(program.programDirectory().c_str(), 0555);
+  RunResult result = program.runWith(options);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
+      << result.standardError;
+  EXPECT_NE(result.standardError.find(program.logPath()), std::string::npos);
+  EXPECT_FALSE(exists(program.logPath()));
+}
+
+TEST_F(Faults, SpecialFilesUnderTheDatabaseNameAreNotDatabases) {
+  if (underWine()) GTEST_SKIP() << "Windows has no FIFOs or devices under a file name";
+  mkfifo((data() + "/fifo.mdb").c_str(), 0600);
+  std::filesystem::create_symlink(data() + "/gone.mdb", data() + "/dangling.mdb");
+  for (const std::string& path : {data() + "/fifo.mdb", std::string("/dev/null"),
+                                  std::string("/dev/zero"), data() + "/dangling.mdb"}) {
+    std::filesystem::remove(program.logPath());
+    program.setDatabase(path);
+    EXPECT_EQ(program.run().status, 1) << path;
+    EXPECT_EQ(log(), block({"Databasefile niet gevonden"})) << path;
+  }
+}
+
+}  // namespace
+}  // namespace testing_support

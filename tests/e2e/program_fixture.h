@@ -1,0 +1,79 @@
+// What the end-to-end tests share: the program laid out with a database
+// beside it, and the log read back with its dates and times masked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <regex>
+
+#include "tests/support/program_run.h"
+
+namespace testing_support {
+
+constexpr const char* kSeparator = "_________________________________";
+constexpr const char* kOriginal = "original content\n";
+
+inline std::string today() {
+  std::time_t now = std::time(nullptr);
+  char digits[16];
+  std::strftime(digits, sizeof digits, "%Y%m%d", std::localtime(&now));
+  return digits;
+}
+
+// The log's lines, with every date and time replaced by "<time>". Linux
+// writes ISO 8601 in the C locale; Windows its default, US English.
+inline std::vector<std::string> linesOf(const std::string& log) {
+  static const std::regex time(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M)");
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(std::regex_replace(log.substr(start, end - start), time, "<time>"));
+  }
+  EXPECT_EQ(start, log.size()) << "the log ends with CR LF";
+  return lines;
+}
+
+// A whole block of the log around the job's own lines.
+inline std::vector<std::string> block(std::vector<std::string> jobLines) {
+  jobLines.insert(jobLines.begin(), "Start at <time>");
+  for (const char* line : {"End at <time>", kSeparator, ""}) jobLines.push_back(line);
+  return jobLines;
+}
+
+// The lines of a full run on the database, as the program spells its path.
+inline std::vector<std::string> fullRunOf(const std::string& database) {
+  return {"Databasefile = " + database,
+          "No lockfile present",
+          "Start copy",
+          "Copy performed",
+          "Start compress and repair",
+          "Repair performed",
+          "Start cleanup old backups",
+          "Cleanup of old backups finished"};
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(data());
+    writeFile(database(), kOriginal);
+    program.setDatabase(programPath(database()));
+  }
+
+  std::string data() const { return program.home() / "data"; }
+  std::string database() const { return data() + "/muTesselDb.mdb"; }
+  std::string todaysCopy() const { return data() + "/muTesselDb" + today() + ".mdb"; }
+  std::vector<std::string> log() const { return linesOf(readFile(program.logPath())); }
+
+  void expectUntouched() const {
+    EXPECT_EQ(readFile(database()), kOriginal);
+    EXPECT_FALSE(exists(program.recordPath()));
+  }
+
+  ProgramUnderTest program;
+};
+
+}  // namespace testing_support

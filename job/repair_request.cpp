@@ -18,8 +18,15 @@ platform::Outcome requestRepair(platform::Services& services, const std::string&
   if (databasePath.find('"') != std::string::npos) {
     return {false, "the database path holds a double quote, which the request cannot carry"};
   }
-  return services.configDataSource(platform::kOdbcConfigDsn, kAccessDriver,
-                                   repairAttributes(databasePath));
+  platform::Outcome outcome = services.configDataSource(platform::kOdbcConfigDsn, kAccessDriver,
+                                                        repairAttributes(databasePath));
+  // A driver may quote the request in its message; the log must not show
+  // the password.
+  const std::string password = kDatabasePassword;
+  for (std::size_t at; (at = outcome.reason.find(password)) != std::string::npos;) {
+    outcome.reason.replace(at, password.size(), "********");
+  }
+  return outcome;
 }
 
 }  // namespace job

@@ -29,7 +29,9 @@ bool wanted(const WIN32_FIND_DATAA& entry, int mask, const std::string& pattern)
   DWORD special = entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if ((special & ~static_cast<DWORD>(mask)) != 0) return false;
   // The system also matches the short 8.3 names, so "*.mdb" would list
-  // "x.mdb_old"; only the long name counts.
+  // "x.mdb_old"; under wildcards only the long name counts. A literal name
+  // may be a short name, and is taken as the system found it.
+  if (pattern.find_first_of("*?") == std::string::npos) return true;
   return matchesWildcards(pattern, entry.cFileName);
 }
 

@@ -140,10 +140,10 @@ TEST_F(BackupAndRepair, AFailedCopyIsReportedAndNothingIsRepaired) {
 }
 
 TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
-  services.repairOutcome = {false, "Component not found"};
+  services.repairOutcome = {false, "Invalid attribute: PWD=Kv58n2w6"};
   std::vector<std::string> lines = run(JobResult::kFailed);
   ASSERT_EQ(lines.size(), 9u);
-  EXPECT_EQ(lines[6], "Repair failed: Component not found");
+  EXPECT_EQ(lines[6], "Repair failed: Invalid attribute: PWD=********");
   EXPECT_EQ(lines[8], "Cleanup of old backups finished");
 }
 

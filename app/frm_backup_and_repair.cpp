@@ -25,18 +25,17 @@ int exitStatusOf(job::JobResult result) {
 
 int frmBackupAndRepair::Form_Load() {
   const job::JobResult result = job::fncBackupAndRepair(services_, lblOutput);
-  std::string logPath = "the run log";
+  std::string logPath;
   try {
     lblOutput.appendLine("End at " + services_.generalDate(services_.now()));
     lblOutput.appendLine(kSeparatorLine);
-    platform::ProgramLocation location = services_.programLocation();
-    logPath = location.directory + platform::kPathSeparator + location.name + ".log";
+    logPath = services_.besideProgram(".log");
     services_.appendText(logPath, lblOutput.caption());
   } catch (const std::exception& error) {
     // Nobody watches a scheduled run: the reason goes where the scheduler
     // keeps it, and the status says the log is incomplete.
-    std::cerr << "muTesselServerDbBackupandRepair: cannot write the run log " << logPath << ": "
-              << error.what() << std::endl;
+    std::cerr << "muTesselServerDbBackupandRepair: cannot write the run log"
+              << (logPath.empty() ? "" : " " + logPath) << ": " << error.what() << std::endl;
     return kExitLogNotWritten;
   }
   return exitStatusOf(result);

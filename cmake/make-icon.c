@@ -12,9 +12,9 @@
 enum { kSize = 32, kXorBytes = kSize * kSize / 2, kAndBytes = kSize * kSize / 8 };
 
 static const unsigned char kPalette[16][3] = {
-    {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
-    {0, 128, 128},   {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
+    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
 
 static void put16(FILE* out, unsigned value) {
   fputc((int)(value & 0xff), out);
@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
   int count = 0, y, x;
   unsigned char xorBits[kXorBytes] = {0}, andBits[kAndBytes] = {0};
   FILE *in, *out;
-  if (argc != 3 || !(in = fopen(argv[1], "r"))) return fprintf(stderr, "usage: make-icon in out\n"), 2;
+  if (argc != 3 || !(in = fopen(argv[1], "r")))
+    return fprintf(stderr, "usage: make-icon in out\n"), 2;
   while (count < kSize && fgets(line, sizeof line, in)) {
     if (line[0] == '#') continue;
     if (strlen(line) < kSize) return fprintf(stderr, "row %d is short\n", count + 1), 1;

@@ -13,11 +13,6 @@ namespace {
 
 constexpr std::size_t kSettingBufferSize = 4096;
 
-std::string settingsPath(platform::Services& services) {
-  platform::ProgramLocation location = services.programLocation();
-  return location.directory + platform::kPathSeparator + location.name + ".ini";
-}
-
 std::string dateDigits(const platform::LocalTime& time) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%04d%02d%02d", time.year, time.month, time.day);
@@ -47,7 +42,7 @@ bool lockCheckPasses(platform::Services& services, ProgressText& lblOutput,
 }
 
 JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
-  const std::string iniPath = settingsPath(services);
+  const std::string iniPath = services.besideProgram(".ini");
   lblOutput.appendLine("Start at " + services.generalDate(services.now()));
   if (!fncExistFile(services, iniPath)) {
     lblOutput.appendLine("Inifile niet gevonden");

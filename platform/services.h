@@ -110,6 +110,13 @@ class Services {
                                    const std::string& attributes) = 0;
 
   bool deleteFile(const std::string& path) { return deleteFiles({path}).front(); }
+
+  // The file beside the executable named after it, with `extension`: where
+  // its settings file and its run log are.
+  std::string besideProgram(const std::string& extension) {
+    ProgramLocation location = programLocation();
+    return location.directory + kPathSeparator + location.name + extension;
+  }
 };
 
 // The services of the system the program was built for.

@@ -9,9 +9,9 @@ std::string Win32Services::readSetting(const std::string& section, const std::st
                                        const std::string& path) {
   if (bufferSize == 0) return {};
   std::vector<char> buffer(bufferSize, '\0');
-  DWORD count = GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultText.c_str(),
-                                         buffer.data(), static_cast<DWORD>(bufferSize),
-                                         path.c_str());
+  DWORD count =
+      GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultText.c_str(), buffer.data(),
+                               static_cast<DWORD>(bufferSize), path.c_str());
   return std::string(buffer.data(), count);
 }
 

@@ -22,9 +22,8 @@ TEST_F(Program, ASecondRunTheSameDayStopsAndAddsItsOwnBlock) {
   ASSERT_EQ(program.run().status, 0);
   ASSERT_EQ(program.run().status, 0);
   std::vector<std::string> both = block(fullRunOf(programPath(database())));
-  for (const std::string& line :
-       block({"Databasefile = " + programPath(database()), "No lockfile present",
-              "backup already exists"})) {
+  for (const std::string& line : block({"Databasefile = " + programPath(database()),
+                                        "No lockfile present", "backup already exists"})) {
     both.push_back(line);
   }
   EXPECT_EQ(log(), both);
@@ -76,7 +75,8 @@ TEST_F(Program, ALockFileInUseLeavesTheDatabaseAlone) {
   for (int way = 0; way < FileInUse::kWays; ++way) {
     auto inUse = FileInUse::start(data() + "/muTesselDb.ldb", way);
     EXPECT_EQ(program.run().status, 1);
-    for (auto& line : block({"Databasefile = " + programPath(database()), "Lockfile still present"})) {
+    for (auto& line :
+         block({"Databasefile = " + programPath(database()), "Lockfile still present"})) {
       expected.push_back(line);
     }
     inUse.reset();

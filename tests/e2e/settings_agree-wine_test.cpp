@@ -21,8 +21,8 @@ std::string hexOf(const std::string& text) {
 }
 
 // One known difference is left out: a line "Database" without "=" before
-// "Database=x". Our reader skips a line without "=", as Windows is meant to;
-// Wine takes it for the key, with no value, and gives the default.
+// "Database=x". Our reader passes over a line without "=" and finds x; Wine
+// takes that line for the key, with no value, and gives the default.
 const std::vector<std::string> kOddFiles = {
     "[settings]\r\nDatabase=C:\\db.mdb\r\n",
     "[SETTINGS]\nDATABASE=x\n",

@@ -1,9 +1,9 @@
 #include "tests/support/program_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,7 +78,8 @@ class HeldByWindowsProgram : public FileInUse {
  public:
   explicit HeldByWindowsProgram(const std::string& path) {
     int input[2], output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe");
     std::vector<std::string> argv = {"wine", MUTESSEL_HOLD_FILE, programPath(path)};
     std::vector<std::string> variables = mergedEnvironment(wineEnvironment(true));
     std::vector<char*> args = pointersTo(argv), envp = pointersTo(variables);
@@ -124,7 +125,8 @@ class HeldByOtherProcess : public FileInUse {
 std::string installerConfiguration() {
   return std::string("[Microsoft Access Driver (*.MDB)]\n") +
          "Description = stand-in\n"
-         "Driver = " MUTESSEL_STANDIN_SETUP "\n"
+         "Driver = " MUTESSEL_STANDIN_SETUP
+         "\n"
          "Setup = " MUTESSEL_STANDIN_SETUP "\n";
 }
 
@@ -150,7 +152,8 @@ RunningCommand::RunningCommand(const std::vector<std::string>& argv, const RunOp
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
     }
-    if (options.asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+    if (options.asNobody &&
+        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
       _exit(124);
     }
     execvpe(args[0], args.data(), envp.data());

@@ -2,8 +2,9 @@
 //
 // The data goes to a hidden temporary name beside the target, is flushed to
 // disk, and only then is moved to the target's name; the move never replaces
-// an existing file. A temporary left by a killed run has the same name and
-// is cleared by the next copy.
+// an existing file. The temporary's name carries the process's id, so that a
+// run only ever moves its own; those that killed runs left behind are
+// cleared by the next copy.
 #include "platform/system-win32.h"
 
 namespace platform::win32 {
@@ -15,16 +16,36 @@ struct Failure {
 
 [[noreturn]] void fail(DWORD error) { throw Failure{error}; }
 
-std::string temporaryNameFor(const std::string& target) {
+// "~muTesselDb20261208.mdb." for the target muTesselDb20261208.mdb.
+std::string temporaryPrefixFor(const std::string& target) {
   std::size_t separator = target.find_last_of("\\/:");
   std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-  return target.substr(0, nameStart) + "~" + target.substr(nameStart) + ".tmp";
+  return target.substr(0, nameStart) + "~" + target.substr(nameStart) + ".";
 }
 
-// Deletes a temporary whatever attributes it was left with.
+std::string directoryPartOf(const std::string& path) {
+  std::size_t separator = path.find_last_of("\\/:");
+  return separator == std::string::npos ? "" : path.substr(0, separator + 1);
+}
+
+// Deletes a temporary, even one left read-only. One that another run has
+// open stays: the system refuses to delete it.
 void removeTemporary(const std::string& path) {
+  if (DeleteFileA(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return;
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(path.c_str());
+}
+
+void clearLeftTemporaries(const std::string& prefix) {
+  WIN32_FIND_DATAA entry{};
+  HANDLE find = FindFirstFileA((prefix + "*.tmp").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      removeTemporary(directoryPartOf(prefix) + entry.cFileName);
+    }
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
 }
 
 void flushToDisk(const std::string& path) {
@@ -39,7 +60,6 @@ void flushToDisk(const std::string& path) {
 
 void copyNew(const std::string& source, const std::string& target, const std::string& temporary) {
   if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) fail(ERROR_FILE_EXISTS);
-  removeTemporary(temporary);
   if (!CopyFileA(source.c_str(), temporary.c_str(), TRUE)) fail(GetLastError());
   DWORD attributes = GetFileAttributesA(temporary.c_str());
   // Hidden, so that no listing of the copies shows it; writable, to flush it.
@@ -56,7 +76,9 @@ void copyNew(const std::string& source, const std::string& target, const std::st
 }  // namespace
 
 Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target) {
-  const std::string temporary = temporaryNameFor(target);
+  const std::string prefix = temporaryPrefixFor(target);
+  clearLeftTemporaries(prefix);
+  const std::string temporary = prefix + std::to_string(GetCurrentProcessId()) + ".tmp";
   try {
     copyNew(source, target, temporary);
     return {true, ""};

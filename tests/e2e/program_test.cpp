@@ -150,10 +150,11 @@ TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
   EXPECT_EQ(left, expected);
 }
 
-TEST_F(Program, ATemporaryLeftByAKilledCopyIsClearedByTheNext) {
+TEST_F(Program, TemporariesLeftByKilledCopiesAreClearedByTheNext) {
   if (!testing_support::underWine()) GTEST_SKIP() << "the Linux copy has no temporary name";
-  const std::string temporary = data() + "/~muTesselDb" + today() + ".mdb.tmp";
+  const std::string temporary = data() + "/~muTesselDb" + today() + ".mdb.4242.tmp";
   writeFile(temporary, "part of a copy");
+  std::filesystem::permissions(temporary, std::filesystem::perms::owner_read);
   EXPECT_EQ(program.run().status, 0);
   EXPECT_EQ(log(), block(fullRunOf(programPath(database()))));
   EXPECT_FALSE(exists(temporary));

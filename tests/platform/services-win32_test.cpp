@@ -1,0 +1,100 @@
+// The Windows services on real files, under Wine: the listing's mask rules,
+// the attribute read, the delete refusals and the copy.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+#include "job/exist_file.h"
+#include "platform/services.h"
+
+namespace {
+
+class Win32Services : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    dir_ = std::string(temp) + "mutessel-" + std::to_string(GetCurrentProcessId()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr));
+  }
+
+  void TearDown() override {
+    WIN32_FIND_DATAA entry{};
+    HANDLE find = FindFirstFileA(path("*").c_str(), &entry);
+    do {
+      std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      SetFileAttributesA(path(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!DeleteFileA(path(name).c_str())) RemoveDirectoryA(path(name).c_str());
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    RemoveDirectoryA(dir_.c_str());
+  }
+
+  std::string path(const std::string& name) const { return dir_ + "\\" + name; }
+
+  void write(const std::string& name, const std::string& content, DWORD attributes = 0) {
+    HANDLE file = CreateFileA(path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    if (attributes != 0) SetFileAttributesA(path(name).c_str(), attributes);
+  }
+
+  std::vector<std::string> list(const std::string& pattern, int mask) {
+    std::vector<std::string> names = services->listDirectory(path(pattern), mask);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string dir_;
+  std::unique_ptr<platform::Services> services = platform::systemServices();
+};
+
+TEST_F(Win32Services, ListingShowsHiddenAndSystemFilesOnlyWhenAsked) {
+  write("plain.mdb", "x");
+  write("hidden.mdb", "x", FILE_ATTRIBUTE_HIDDEN);
+  write("system.mdb", "x", FILE_ATTRIBUTE_SYSTEM);
+  write("readonly.mdb", "x", FILE_ATTRIBUTE_READONLY);
+  write("plain.mdb_old", "x");
+  CreateDirectoryA(path("folder.mdb").c_str(), nullptr);
+  using V = std::vector<std::string>;
+  EXPECT_EQ(list("*.mdb", platform::kListOrdinary), (V{"plain.mdb", "readonly.mdb"}));
+  EXPECT_EQ(list("*.MDB", platform::kListHiddenAndSystem),
+            (V{"hidden.mdb", "plain.mdb", "readonly.mdb", "system.mdb"}));
+  EXPECT_TRUE(job::fncExistFile(*services, path("hidden.mdb")));
+  EXPECT_FALSE(job::fncExistFile(*services, path("folder.mdb")));
+  EXPECT_FALSE(job::fncExistFile(*services, path("p*.mdb")));
+  EXPECT_FALSE(job::fncExistFile(*services, "Q:\\nowhere\\muTesselDb.mdb"));
+  EXPECT_THROW(services->attributes(path("missing.mdb")), platform::RunTimeError);
+}
+
+TEST_F(Win32Services, DeleteLeavesFilesThatAreReadOnlyOrInUse) {
+  write("free", "x");
+  write("readonly", "x", FILE_ATTRIBUTE_READONLY);
+  write("open", "x");
+  HANDLE held = CreateFileA(path("open").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::vector<bool> deleted =
+      services->deleteFiles({path("free"), path("readonly"), path("open"), path("missing")});
+  CloseHandle(held);
+  EXPECT_EQ(deleted, (std::vector<bool>{true, false, false, false}));
+}
+
+TEST_F(Win32Services, CopyNeverReplacesAndLeavesNothingBehindOnFailure) {
+  write("db.mdb", "new");
+  write("copy.mdb", "old");
+  EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb")).ok);
+  EXPECT_FALSE(services->copyFileNew(path("missing.mdb"), path("other.mdb")).ok);
+  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("fresh.mdb"));
+  EXPECT_TRUE(copy.ok) << copy.reason;
+  EXPECT_EQ(services->attributes(path("fresh.mdb")) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  using V = std::vector<std::string>;
+  EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"copy.mdb", "db.mdb", "fresh.mdb"}));
+}
+
+}  // namespace

@@ -42,6 +42,19 @@ TEST_F(Program, SettingsAndLogAreNamedAfterTheProgramAndLieBesideIt) {
   EXPECT_FALSE(exists(program.home() / "nightly.log"));
 }
 
+TEST_F(Program, StartedThroughALinkItStillUsesTheFilesBesideItself) {
+  if (underWine()) GTEST_SKIP() << "Windows programs are not started through links";
+  std::filesystem::create_directory(program.home() / "elsewhere");
+  std::filesystem::create_symlink(
+      program.programDirectory() + "/" + ProgramUnderTest::defaultName(),
+      program.home() / "elsewhere/nightly");
+  RunOptions options;
+  options.startAs = program.home() / "elsewhere/nightly";
+  EXPECT_EQ(program.runWith(options).status, 0);
+  EXPECT_EQ(log(), block(fullRunOf(database())));
+  EXPECT_FALSE(exists(program.home() / "elsewhere/nightly.log"));
+}
+
 TEST_F(Program, AMissingSettingsFileGivesAFourLineBlock) {
   std::filesystem::remove(program.settingsPath());
   EXPECT_EQ(program.run().status, 1);

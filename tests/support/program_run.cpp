@@ -252,7 +252,8 @@ std::unique_ptr<RunningCommand> ProgramUnderTest::start(RunOptions options) cons
                                                   {"ODBCSYSINI", home_ / "odbc"},
                                                   {"STANDIN_RECORD", programPath(recordPath())},
                                                   {"LC_ALL", "C"}};
-  std::vector<std::string> argv = {programDirectory() + "/" + name_};
+  std::vector<std::string> argv = {options.startAs.empty() ? programDirectory() + "/" + name_
+                                                           : options.startAs};
 #ifdef MUTESSEL_UNDER_WINE
   for (const auto& [name, value] : wineEnvironment(driverRegistered_)) variables[name] = value;
   argv.insert(argv.begin(), "wine");

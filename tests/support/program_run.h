@@ -29,6 +29,7 @@ struct RunOptions {
   std::string workingDirectory;                    // the program's own when empty
   long fileSizeLimit = 0;                          // RLIMIT_FSIZE, with SIGXFSZ ignored
   bool asNobody = false;                           // for permission tests, when run as root
+  std::string startAs;                             // a link to the program, to start it by
 };
 
 // A command started with no input, its output collected when it is waited for.

@@ -16,16 +16,15 @@ struct Failure {
 
 [[noreturn]] void fail(DWORD error) { throw Failure{error}; }
 
-// "~muTesselDb20261208.mdb." for the target muTesselDb20261208.mdb.
-std::string temporaryPrefixFor(const std::string& target) {
-  std::size_t separator = target.find_last_of("\\/:");
-  std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-  return target.substr(0, nameStart) + "~" + target.substr(nameStart) + ".";
-}
-
 std::string directoryPartOf(const std::string& path) {
   std::size_t separator = path.find_last_of("\\/:");
   return separator == std::string::npos ? "" : path.substr(0, separator + 1);
+}
+
+// "~muTesselDb20261208.mdb." for the target muTesselDb20261208.mdb.
+std::string temporaryPrefixFor(const std::string& target) {
+  const std::string directory = directoryPartOf(target);
+  return directory + "~" + target.substr(directory.size()) + ".";
 }
 
 // Deletes a temporary, even one left read-only. One that another run has
@@ -34,18 +33,6 @@ void removeTemporary(const std::string& path) {
   if (DeleteFileA(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return;
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(path.c_str());
-}
-
-void clearLeftTemporaries(const std::string& prefix) {
-  WIN32_FIND_DATAA entry{};
-  HANDLE find = FindFirstFileA((prefix + "*.tmp").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      removeTemporary(directoryPartOf(prefix) + entry.cFileName);
-    }
-  } while (FindNextFileA(find, &entry));
-  FindClose(find);
 }
 
 void flushToDisk(const std::string& path) {
@@ -77,7 +64,10 @@ void copyNew(const std::string& source, const std::string& target, const std::st
 
 Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target) {
   const std::string prefix = temporaryPrefixFor(target);
-  clearLeftTemporaries(prefix);
+  // Those that killed runs left behind.
+  for (const std::string& name : listDirectory(prefix + "*.tmp", kListHiddenAndSystem)) {
+    removeTemporary(directoryPartOf(prefix) + name);
+  }
   const std::string temporary = prefix + std::to_string(GetCurrentProcessId()) + ".tmp";
   try {
     copyNew(source, target, temporary);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/program_location.h"
 #include "platform/system-posix.h"
 
 namespace platform::posix {
@@ -23,16 +24,6 @@ std::string executablePath() {
 
 }  // namespace
 
-ProgramLocation PosixServices::programLocation() {
-  std::string path = executablePath();
-  std::size_t slash = path.rfind('/');
-  ProgramLocation location;
-  location.directory = slash == 0 ? "/" : path.substr(0, slash);
-  std::string file = path.substr(slash + 1);
-  // A leading dot marks a hidden name, not an extension.
-  std::size_t dot = file.rfind('.');
-  location.name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
-  return location;
-}
+ProgramLocation PosixServices::programLocation() { return locationOf(executablePath()); }
 
 }  // namespace platform::posix

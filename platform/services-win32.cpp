@@ -1,5 +1,6 @@
 #include <string>
 
+#include "platform/program_location.h"
 #include "platform/system-win32.h"
 
 namespace platform {
@@ -39,15 +40,7 @@ ProgramLocation Win32Services::programLocation() {
     }
     path.resize(path.size() * 2);
   }
-  std::size_t slash = path.rfind('\\');
-  ProgramLocation location;
-  location.directory = path.substr(0, slash);
-  // A drive root keeps its backslash: "C:\".
-  if (location.directory.size() == 2 && location.directory[1] == ':') location.directory += '\\';
-  std::string file = path.substr(slash + 1);
-  std::size_t dot = file.rfind('.');
-  location.name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
-  return location;
+  return locationOf(path);
 }
 
 }  // namespace win32

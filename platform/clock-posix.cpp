@@ -19,8 +19,6 @@ bool isCLocale() {
 
 }  // namespace
 
-PosixServices::PosixServices() { std::setlocale(LC_TIME, ""); }
-
 LocalTime PosixServices::now() {
   std::time_t seconds = std::time(nullptr);
   std::tm local{};

@@ -75,15 +75,61 @@ std::string fitBuffer(std::string_view value, std::size_t bufferSize) {
   return std::string(value.substr(0, bufferSize - 1));
 }
 
-std::string_view skipByteOrderMark(std::string_view content) {
-  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-  if (content.substr(0, kUtf8Bom.size()) == kUtf8Bom) content.remove_prefix(kUtf8Bom.size());
-  return content;
+void appendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// UTF-16 text (after its byte-order mark) as UTF-8, the form paths take on
+// this system; a lone surrogate becomes U+FFFD and an odd last byte is
+// dropped.
+std::string utf16AsUtf8(std::string_view bytes, bool bigEndian) {
+  auto unit = [&](std::size_t i) -> char32_t {
+    auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+    return bigEndian ? (byte(i) << 8 | byte(i + 1)) : (byte(i + 1) << 8 | byte(i));
+  };
+  std::string out;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t code = unit(i);
+    if (code >= 0xD800 && code < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (code >= 0xD800 && code < 0xE000) {
+      code = 0xFFFD;
+    }
+    appendUtf8(out, code);
+  }
+  return out;
+}
+
+// The text of the file without its byte-order mark. Notepad writes UTF-8
+// with one, and UTF-16 ("Unicode") always with one; the profile functions
+// read all three, and without a mark take the bytes as they are.
+std::string decodedText(std::string_view content) {
+  auto startsWith = [&](std::string_view mark) { return content.substr(0, mark.size()) == mark; };
+  if (startsWith("\xEF\xBB\xBF")) return std::string(content.substr(3));
+  if (startsWith("\xFF\xFE")) return utf16AsUtf8(content.substr(2), false);
+  if (startsWith("\xFE\xFF")) return utf16AsUtf8(content.substr(2), true);
+  return std::string(content);
 }
 
 std::optional<std::string_view> findValue(std::string_view content, std::string_view section,
                                           std::string_view key) {
-  LineReader lines(skipByteOrderMark(content));
+  LineReader lines(content);
   bool inSection = false;
   while (auto raw = lines.next()) {
     std::string_view line = trimBlanks(*raw);
@@ -94,9 +140,11 @@ std::optional<std::string_view> findValue(std::string_view content, std::string_
       continue;
     }
     if (!inSection) continue;
+    // A line without "=" names a key with no value: when it is the key, the
+    // first occurrence wins and the reading gives the default.
     std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
     if (equalsIgnoringCase(trimBlanks(line.substr(0, equals)), key)) {
+      if (equals == std::string_view::npos) return std::nullopt;
       return trimBlanks(line.substr(equals + 1));
     }
   }
@@ -107,7 +155,8 @@ std::optional<std::string_view> findValue(std::string_view content, std::string_
 
 std::string profileValue(std::string_view content, std::string_view section, std::string_view key,
                          std::string_view defaultText, std::size_t bufferSize) {
-  auto value = findValue(content, trimBlanks(section), trimBlanks(key));
+  const std::string text = decodedText(content);
+  auto value = findValue(text, trimBlanks(section), trimBlanks(key));
   if (!value) {
     // As the profile functions do, trailing blanks of the default are dropped.
     while (!defaultText.empty() && defaultText.back() == ' ') defaultText.remove_suffix(1);

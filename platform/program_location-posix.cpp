@@ -6,9 +6,7 @@
 #include "platform/system-posix.h"
 
 namespace platform::posix {
-namespace {
 
-// The executable's own path, symbolic links resolved.
 std::string executablePath() {
   std::string buffer(4096, '\0');
   for (;;) {
@@ -22,8 +20,9 @@ std::string executablePath() {
   }
 }
 
-}  // namespace
-
-ProgramLocation PosixServices::programLocation() { return locationOf(executablePath()); }
+ProgramLocation PosixServices::programLocation() {
+  if (!locationError_.empty()) throw RunTimeError(kPathFileAccessError, locationError_);
+  return location_;
+}
 
 }  // namespace platform::posix

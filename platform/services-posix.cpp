@@ -1,12 +1,30 @@
+// What the POSIX services share: the start of a run, the errno text and
+// the file descriptor holder.
+#include <signal.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstring>
 
+#include "platform/program_location.h"
 #include "platform/system-posix.h"
 
 namespace platform {
 
 namespace posix {
+
+PosixServices::PosixServices() {
+  std::setlocale(LC_TIME, "");
+  // A file-size limit or a closed standard error must fail a write with
+  // EFBIG or EPIPE, which the run reports, not kill it without a log block.
+  signal(SIGXFSZ, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
+  try {
+    location_ = locationOf(executablePath());
+  } catch (const RunTimeError& error) {
+    locationError_ = error.description();
+  }
+}
 
 std::string errnoText(int error) { return std::strerror(error); }
 

@@ -25,7 +25,16 @@ class PosixServices final : public Services {
   std::string generalDate(const LocalTime& time) override;
   Outcome configDataSource(std::uint16_t request, const std::string& driver,
                            const std::string& attributes) override;
+
+ private:
+  // Read once, at the start: an upgrade that replaces the program's file
+  // during the run must not move the log.
+  ProgramLocation location_;
+  std::string locationError_;  // why it could not be read, if it could not
 };
+
+// The executable's own path, symbolic links resolved; raises RunTimeError.
+std::string executablePath();
 
 // The system's text for an errno value.
 std::string errnoText(int error);

@@ -20,9 +20,13 @@ std::string hexOf(const std::string& text) {
   return hex;
 }
 
-// One known difference is left out: a line "Database" without "=" before
-// "Database=x". Our reader passes over a line without "=" and finds x; Wine
-// takes that line for the key, with no value, and gives the default.
+// The bytes of ASCII text in UTF-16 with its byte-order mark.
+std::string utf16(const std::string& ascii, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
+
 const std::vector<std::string> kOddFiles = {
     "[settings]\r\nDatabase=C:\\db.mdb\r\n",
     "[SETTINGS]\nDATABASE=x\n",
@@ -63,18 +67,23 @@ const std::vector<std::string> kOddFiles = {
     "[settings]\n=x\nDatabase=y\n",
     "[]\nDatabase=x\n[settings]\nDatabase=y\n",
     "\xFF\xFE[\0s\0e\0t\0t\0i\0n\0g\0s\0]\0\n\0",
+    "[settings]\nDatabase\nDatabase=x\n",
+    "[settings]\nData\nDatabase=x\n",
+    utf16("[settings]\r\nDatabase=C:\\db.mdb\r\n", false),
+    utf16("[Settings]\nDatabase = \"x\" \n", true),
 };
 
 TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
   testing_support::ScratchDirectory dir;
-  std::vector<std::string> argv = {"wine", MUTESSEL_READ_SETTING};
+  std::vector<std::string> argv = testing_support::launcher();
+  argv.push_back(MUTESSEL_READ_SETTING);
   for (std::size_t i = 0; i < kOddFiles.size(); ++i) {
     std::string path = dir / ("odd" + std::to_string(i) + ".ini");
     writeFile(path, kOddFiles[i]);
     argv.push_back(programPath(path));
   }
   testing_support::RunOptions options;
-  options.environment = {{"WINEPREFIX", MUTESSEL_WINE_PREFIX}, {"WINEDEBUG", "-all"}};
+  options.environment = testing_support::launchEnvironment(true);
   options.workingDirectory = dir.path();
   testing_support::RunResult result = testing_support::runCommand(argv, options);
   ASSERT_EQ(result.status, 0) << result.standardError;

@@ -1,10 +1,11 @@
+// Starting commands as a scheduler does, and laying out the program under
+// test in a directory of its own.
 #include "tests/support/program_run.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,14 +13,11 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "tests/support/other_process.h"
-
-extern char** environ;
-
 namespace testing_support {
 namespace {
 
 constexpr auto kLongestRun = std::chrono::seconds(120);
+constexpr const char* kPath = "/usr/local/bin:/usr/bin:/bin";
 
 std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
@@ -28,141 +26,75 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
-std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& extra) {
-  std::map<std::string, std::string> variables;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    std::size_t equals = text.find('=');
-    if (equals != std::string::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  for (const auto& [name, value] : extra) variables[name] = value;
+std::vector<std::string> bareEnvironment(const std::map<std::string, std::string>& given) {
+  std::map<std::string, std::string> variables = {{"PATH", kPath}};
+  for (const auto& [name, value] : given) variables[name] = value;
   std::vector<std::string> result;
   for (const auto& [name, value] : variables) result.push_back(name + "=" + value);
   return result;
 }
 
-// Reads both pipes until the child closes them or the time is up.
-void collect(int out, int err, pid_t child, RunResult& result) {
-  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
-  struct pollfd pipes[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
-  std::string* sinks[2] = {&result.standardOutput, &result.standardError};
-  int open = 2;
+// As cron and systemd start a job: every signal at its default action and
+// none blocked, whatever this test process inherited.
+void defaultSignals() {
+  for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// The child's side of the start; returns only to _exit on failure.
+void becomeCommand(const RunOptions& options, int in, int out, int err, char** args, char** envp) {
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  defaultSignals();
+  if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
+    _exit(126);
+  }
+  for (const auto& [resource, value] : options.limits) {
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = value;
+    if (setrlimit(resource, &limit) != 0) _exit(125);
+  }
+  if (options.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(options.user->gid) != 0 ||
+                                  setuid(options.user->uid) != 0)) {
+    _exit(124);
+  }
+  execvpe(args[0], args, envp);
+  _exit(127);
+}
+
+// Reads what is there on one pipe; false at its end.
+bool readInto(int fd, std::string& sink) {
   char buffer[4096];
-  while (open > 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      return;
-    }
-    if (poll(pipes, 2, 1000) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (pipes[i].fd < 0 || pipes[i].revents == 0) continue;
-      ssize_t got = read(pipes[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else {
-        pipes[i].fd = -1;
-        --open;
-      }
-    }
-  }
-}
-
-#ifdef MUTESSEL_UNDER_WINE
-std::map<std::string, std::string> wineEnvironment(bool driverRegistered) {
-  return {{"WINEPREFIX", driverRegistered ? MUTESSEL_WINE_PREFIX : MUTESSEL_WINE_PREFIX_BARE},
-          {"WINEDEBUG", "-all"}};
-}
-
-// A Windows program holding the file open without delete sharing.
-class HeldByWindowsProgram : public FileInUse {
- public:
-  explicit HeldByWindowsProgram(const std::string& path) {
-    int input[2], output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    std::vector<std::string> argv = {"wine", MUTESSEL_HOLD_FILE, programPath(path)};
-    std::vector<std::string> variables = mergedEnvironment(wineEnvironment(true));
-    std::vector<char*> args = pointersTo(argv), envp = pointersTo(variables);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(input[0], 0);
-      dup2(output[1], 1);
-      execvpe("wine", args.data(), envp.data());
-      _exit(127);
-    }
-    close(input[0]);
-    close(output[1]);
-    release_ = input[1];
-    char held[5] = {};
-    std::size_t got = 0;
-    while (got < 4) {
-      ssize_t count = read(output[0], held + got, 4 - got);
-      if (count <= 0) break;
-      got += static_cast<std::size_t>(count);
-    }
-    close(output[0]);
-    if (std::string(held) != "held") throw std::runtime_error("cannot hold " + path);
-  }
-  ~HeldByWindowsProgram() override {
-    close(release_);
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-};
-#else
-class HeldByOtherProcess : public FileInUse {
- public:
-  HeldByOtherProcess(const std::string& path, OtherProcess::Hold hold) : process_(path, hold) {}
-
- private:
-  OtherProcess process_;
-};
-#endif
-
-std::string installerConfiguration() {
-  return std::string("[Microsoft Access Driver (*.MDB)]\n") +
-         "Description = stand-in\n"
-         "Driver = " MUTESSEL_STANDIN_SETUP
-         "\n"
-         "Setup = " MUTESSEL_STANDIN_SETUP "\n";
+  ssize_t got = read(fd, buffer, sizeof buffer);
+  if (got > 0) sink.append(buffer, static_cast<std::size_t>(got));
+  return got > 0 || (got < 0 && errno == EINTR);
 }
 
 }  // namespace
 
 RunningCommand::RunningCommand(const std::vector<std::string>& argv, const RunOptions& options) {
-  std::vector<std::string> variables = mergedEnvironment(options.environment);
-  std::vector<std::string> arguments = argv;
+  std::vector<std::string> variables = bareEnvironment(options.environment);
+  std::vector<std::string> arguments = options.wrapper;
+  arguments.insert(arguments.end(), argv.begin(), argv.end());
   std::vector<char*> envp = pointersTo(variables), args = pointersTo(arguments);
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
-    int nothing = open("/dev/null", O_RDONLY);
-    dup2(nothing, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    if (chdir(options.workingDirectory.c_str()) != 0) _exit(126);
-    if (options.fileSizeLimit > 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit limit {};
-      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
-    }
-    if (options.asNobody &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
-      _exit(124);
-    }
-    execvpe(args[0], args.data(), envp.data());
-    _exit(127);
+    int input = options.inputPipe ? in[0] : open("/dev/null", O_RDONLY);
+    becomeCommand(options, input, out[1], err[1], args.data(), envp.data());
   }
-  close(out[1]);
-  close(err[1]);
+  for (int fd : {in[0], out[1], err[1]}) close(fd);
+  in_ = in[1];
   out_ = out[0];
   err_ = err[0];
+  if (!options.inputPipe) closeInput();
 }
 
 RunningCommand::~RunningCommand() {
@@ -172,17 +104,51 @@ RunningCommand::~RunningCommand() {
   }
 }
 
+bool RunningCommand::awaitOutput(const std::string& text) {
+  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
+  while (earlyOutput_.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    struct pollfd pipe = {out_, POLLIN, 0};
+    if (poll(&pipe, 1, 1000) > 0 && !readInto(out_, earlyOutput_)) return false;
+  }
+  return true;
+}
+
+void RunningCommand::closeInput() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
 void RunningCommand::kill() { ::kill(pid_, SIGKILL); }
 
 RunResult RunningCommand::wait() {
   RunResult result;
-  collect(out_, err_, pid_, result);
+  result.standardOutput = earlyOutput_;
+  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
+  struct pollfd pipes[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  std::string* sinks[2] = {&result.standardOutput, &result.standardError};
+  for (int open = 2; open > 0;) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill();  // a run that hangs is a failure, not a stuck suite
+      break;
+    }
+    if (poll(pipes, 2, 1000) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (pipes[i].fd < 0 || pipes[i].revents == 0) continue;
+      if (!readInto(pipes[i].fd, *sinks[i])) {
+        pipes[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  closeInput();
   close(out_);
   close(err_);
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = -1;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }
 
@@ -190,44 +156,15 @@ RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& opt
   return RunningCommand(argv, options).wait();
 }
 
-#ifdef MUTESSEL_UNDER_WINE
-bool underWine() { return true; }
-
-std::string programPath(const std::string& hostPath) {
-  std::string path = "Z:" + hostPath;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
-}
-
-std::string ProgramUnderTest::defaultName() { return "muTesselServerDbBackupandRepair.exe"; }
-
-const int FileInUse::kWays = 1;
-
-std::unique_ptr<FileInUse> FileInUse::start(const std::string& path, int) {
-  return std::make_unique<HeldByWindowsProgram>(path);
-}
-#else
-bool underWine() { return false; }
-
-std::string programPath(const std::string& hostPath) { return hostPath; }
-
-std::string ProgramUnderTest::defaultName() { return "muTesselServerDbBackupandRepair"; }
-
-const int FileInUse::kWays = 2;
-
-std::unique_ptr<FileInUse> FileInUse::start(const std::string& path, int way) {
-  return std::make_unique<HeldByOtherProcess>(
-      path, way == 0 ? OtherProcess::Hold::kRecordLock : OtherProcess::Hold::kOpen);
-}
-#endif
-
 ProgramUnderTest::ProgramUnderTest(const std::string& name) : name_(name) {
   std::filesystem::create_directory(programDirectory());
   std::filesystem::create_directory(home_ / "odbc");
   std::filesystem::copy_file(MUTESSEL_PROGRAM, programDirectory() + "/" + name);
-  writeFile(home_ / "odbc/odbcinst.ini", installerConfiguration());
+  writeFile(home_ / "odbc/odbcinst.ini", std::string("[Microsoft Access Driver (*.MDB)]\n") +
+                                             "Description = stand-in\n"
+                                             "Driver = " MUTESSEL_STANDIN_SETUP
+                                             "\n"
+                                             "Setup = " MUTESSEL_STANDIN_SETUP "\n");
 }
 
 void ProgramUnderTest::setDatabase(const std::string& databasePath) {
@@ -252,14 +189,11 @@ std::unique_ptr<RunningCommand> ProgramUnderTest::start(RunOptions options) cons
                                                   {"ODBCSYSINI", home_ / "odbc"},
                                                   {"STANDIN_RECORD", programPath(recordPath())},
                                                   {"LC_ALL", "C"}};
-  std::vector<std::string> argv = {options.startAs.empty() ? programDirectory() + "/" + name_
-                                                           : options.startAs};
-#ifdef MUTESSEL_UNDER_WINE
-  for (const auto& [name, value] : wineEnvironment(driverRegistered_)) variables[name] = value;
-  argv.insert(argv.begin(), "wine");
-#endif
+  for (const auto& [name, value] : launchEnvironment(driverRegistered_)) variables[name] = value;
   for (const auto& [name, value] : options.environment) variables[name] = value;
   options.environment = variables;
+  std::vector<std::string> argv = launcher();
+  argv.push_back(options.startAs.empty() ? programDirectory() + "/" + name_ : options.startAs);
   if (options.workingDirectory.empty()) options.workingDirectory = programDirectory();
   return std::make_unique<RunningCommand>(argv, options);
 }

@@ -1,17 +1,20 @@
 // Runs the built program the way a scheduler does: a copy of it in a
-// directory of its own, no arguments, no input, and a bounded wait.
+// directory of its own, no arguments, no input, a bare environment, default
+// signal dispositions, and a bounded wait.
 //
-// The same tests drive the Linux build and, under Wine, the Windows build;
-// this is where the two differ: how the program is started, how it spells
-// paths, how the stand-in driver is registered, and how another program
-// holds a file.
+// The same tests drive the Linux build and, under Wine, the Windows build.
+// How the two differ (how the program is started, how it spells paths, how
+// another program holds a file) is in program_run-native.cpp and
+// program_run-wine.cpp; one of them is linked into each test program.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/scratch_directory.h"
@@ -20,16 +23,28 @@ namespace testing_support {
 
 struct RunResult {
   int status = -1;  // the exit status, or -1 when it did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
   std::string standardError;
   std::string standardOutput;
 };
 
+// A user to run as, for the tests that run as root and need one whom
+// permissions stop.
+struct Account {
+  uid_t uid;
+  gid_t gid;
+};
+constexpr Account kNobody{65534, 65534};
+
 struct RunOptions {
-  std::map<std::string, std::string> environment;  // added to this process's own
-  std::string workingDirectory;                    // the program's own when empty
-  long fileSizeLimit = 0;                          // RLIMIT_FSIZE, with SIGXFSZ ignored
-  bool asNobody = false;                           // for permission tests, when run as root
-  std::string startAs;                             // a link to the program, to start it by
+  // The whole environment, besides PATH: nothing leaks in from the tests.
+  std::map<std::string, std::string> environment;
+  std::string workingDirectory;                // the program's own when empty
+  std::vector<std::pair<int, rlim_t>> limits;  // resource limits, such as RLIMIT_FSIZE
+  const Account* user = nullptr;               // run as this user; needs root
+  std::vector<std::string> wrapper;            // a command to start it through, such as unshare
+  std::string startAs;                         // a link to the program, to start it by
+  bool inputPipe = false;                      // standard input open until closeInput()
 };
 
 // A command started with no input, its output collected when it is waited for.
@@ -40,14 +55,20 @@ class RunningCommand {
   RunningCommand(const RunningCommand&) = delete;
   RunningCommand& operator=(const RunningCommand&) = delete;
 
+  // Reads standard output until `text` has come, or the command has closed
+  // it; tells which.
+  bool awaitOutput(const std::string& text);
+  void closeInput();
   void kill();
   // Waits, at most a couple of minutes, and tells how it ended.
   RunResult wait();
 
  private:
   pid_t pid_ = -1;
+  int in_ = -1;
   int out_ = -1;
   int err_ = -1;
+  std::string earlyOutput_;
 };
 
 RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options);
@@ -93,6 +114,11 @@ class ProgramUnderTest {
   std::string name_;
   bool driverRegistered_ = true;
 };
+
+// What the program is started through, and what it needs in its
+// environment, on the build under test.
+std::vector<std::string> launcher();
+std::map<std::string, std::string> launchEnvironment(bool driverRegistered);
 
 // Another program that has a file in use, as long as the object lives.
 class FileInUse {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 namespace {
 
 struct Case {
@@ -9,6 +11,17 @@ struct Case {
   std::string content;
   std::string expected;
 };
+
+// The text in UTF-16 with its byte-order mark, as Notepad saves "Unicode".
+std::string utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
 
 std::string databaseOf(const std::string& content, std::size_t bufferSize = 4096) {
   return platform::profileValue(content, "settings", "Database", "", bufferSize);
@@ -31,7 +44,8 @@ TEST(ProfileText, FindsTheValueByTheRulesOfTheProfileFunctions) {
       {"first section only", "[settings]\nOther=1\n[settings]\nDatabase=x\n", ""},
       {"later section ignored", "[settings]\nDatabase=x\n[other]\nDatabase=y\n", "x"},
       {"before any section", "Database=x\n[settings]\n", ""},
-      {"line without =", "[settings]\nDatabase\nDatabase=x\n", "x"},
+      {"key without =, then with", "[settings]\nDatabase\nDatabase=x\n", ""},
+      {"other line without =", "[settings]\nData\nDatabase=x\n", "x"},
       {"comment line", "[settings]\n;Database=old\nDatabase=x\n", "x"},
       {"lone CR", "[settings]\rDatabase=x\rOther=y", "x"},
       {"no final newline", "[settings]\nDatabase=x", "x"},
@@ -43,6 +57,10 @@ TEST(ProfileText, FindsTheValueByTheRulesOfTheProfileFunctions) {
       {"empty file", "", ""},
       {"UTF-8 passes through", "[settings]\nDatabase=/srv/b\xC3\xBCro.mdb\n",
        "/srv/b\xC3\xBCro.mdb"},
+      {"UTF-16 little-endian", utf16(u"[settings]\r\nDatabase=b\u00fcro\U0001F600\r\n", false),
+       "b\xC3\xBCro\xF0\x9F\x98\x80"},
+      {"UTF-16 big-endian, a lone surrogate", utf16(u"[settings]\nDatabase=\xD800x", true),
+       "\xEF\xBF\xBDx"},
   };
   for (const Case& c : cases) EXPECT_EQ(databaseOf(c.content), c.expected) << c.what;
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/path_text.h"
 #include "platform/system-posix.h"
 
 namespace platform::posix {
@@ -21,12 +22,6 @@ struct Failure {
 };
 
 [[noreturn]] void fail(int error) { throw Failure{error}; }
-
-std::string directoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // The file the data is written to before it gets the target's name: unnamed
 // where the file system allows it, else under a hidden temporary name that
@@ -113,7 +108,7 @@ void copyContents(int from, int to) {
 }
 
 void keepModeAndTimes(int to, const struct stat& source) {
-  if (fchmod(to, source.st_mode & 07777) != 0) fail(errno);
+  if (fchmod(to, source.st_mode & 0777) != 0) fail(errno);
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
   if (futimens(to, times) != 0) fail(errno);
 }

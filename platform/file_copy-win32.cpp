@@ -5,6 +5,7 @@
 // an existing file. The temporary's name carries the process's id, so that a
 // run only ever moves its own; those that killed runs left behind are
 // cleared by the next copy.
+#include "platform/path_text.h"
 #include "platform/system-win32.h"
 
 namespace platform::win32 {
@@ -16,14 +17,9 @@ struct Failure {
 
 [[noreturn]] void fail(DWORD error) { throw Failure{error}; }
 
-std::string directoryPartOf(const std::string& path) {
-  std::size_t separator = path.find_last_of("\\/:");
-  return separator == std::string::npos ? "" : path.substr(0, separator + 1);
-}
-
 // "~muTesselDb20261208.mdb." for the target muTesselDb20261208.mdb.
 std::string temporaryPrefixFor(const std::string& target) {
-  const std::string directory = directoryPartOf(target);
+  const std::string directory(directoryPrefix(target));
   return directory + "~" + target.substr(directory.size()) + ".";
 }
 
@@ -66,7 +62,7 @@ Outcome Win32Services::copyFileNew(const std::string& source, const std::string&
   const std::string prefix = temporaryPrefixFor(target);
   // Those that killed runs left behind.
   for (const std::string& name : listDirectory(prefix + "*.tmp", kListHiddenAndSystem)) {
-    removeTemporary(directoryPartOf(prefix) + name);
+    removeTemporary(std::string(directoryPrefix(prefix)) + name);
   }
   const std::string temporary = prefix + std::to_string(GetCurrentProcessId()) + ".tmp";
   try {

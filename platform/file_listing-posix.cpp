@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/path_text.h"
 #include "platform/system-posix.h"
 
 namespace platform::posix {
@@ -29,19 +30,6 @@ std::string asFnmatchPattern(const std::string& wildcards) {
   return pattern;
 }
 
-struct SplitPath {
-  std::string directory;
-  std::string last;
-};
-
-SplitPath splitLastComponent(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-std::string lastComponent(const std::string& path) { return splitLastComponent(path).last; }
-
 class Directory {
  public:
   explicit Directory(const std::string& path) : dir_(opendir(path.c_str())) {}
@@ -60,11 +48,11 @@ class Directory {
 }  // namespace
 
 std::vector<std::string> PosixServices::listDirectory(const std::string& pattern, int mask) {
-  SplitPath split = splitLastComponent(pattern);
   std::vector<std::string> names;
-  Directory directory(split.directory);
-  if (split.last.empty() || directory.get() == nullptr) return names;
-  const std::string matcher = asFnmatchPattern(split.last);
+  const std::string last(lastComponent(pattern));
+  Directory directory(directoryOf(pattern));
+  if (last.empty() || directory.get() == nullptr) return names;
+  const std::string matcher = asFnmatchPattern(last);
   while (dirent* entry = readdir(directory.get())) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
@@ -90,7 +78,7 @@ std::uint32_t PosixServices::attributes(const std::string& path) {
   }
   std::uint32_t bits = S_ISDIR(status.st_mode) ? kDirectory : kArchive;
   if ((status.st_mode & S_IWUSR) == 0) bits |= kReadOnly;
-  if (isHiddenName(lastComponent(path))) bits |= kHidden;
+  if (isHiddenName(std::string(lastComponent(path)))) bits |= kHidden;
   return bits;
 }
 

@@ -1,3 +1,4 @@
+#include "platform/path_text.h"
 #include "platform/system-win32.h"
 #include "platform/wildcard.h"
 
@@ -19,11 +20,6 @@ class FindHandle {
   HANDLE handle_;
 };
 
-std::string lastComponent(const std::string& path) {
-  std::size_t separator = path.find_last_of("\\/:");
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
 bool wanted(const WIN32_FIND_DATAA& entry, int mask, const std::string& pattern) {
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   DWORD special = entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -39,7 +35,7 @@ bool wanted(const WIN32_FIND_DATAA& entry, int mask, const std::string& pattern)
 
 std::vector<std::string> Win32Services::listDirectory(const std::string& pattern, int mask) {
   std::vector<std::string> names;
-  const std::string last = lastComponent(pattern);
+  const std::string last(lastComponent(pattern));
   WIN32_FIND_DATAA entry{};
   FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
   if (find.get() == INVALID_HANDLE_VALUE) return names;

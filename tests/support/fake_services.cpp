@@ -3,18 +3,20 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/path_text.h"
 #include "platform/profile_text.h"
 #include "platform/wildcard.h"
 
 namespace testing_support {
 namespace {
 
-std::size_t nameStart(const std::string& path) {
-  std::size_t separator = path.find_last_of("/\\");
-  return separator == std::string::npos ? 0 : separator + 1;
+// The double takes paths of either system.
+std::string_view directoryOf(const std::string& path) {
+  return platform::directoryPrefix(path, platform::PathStyle::kWindows);
 }
-std::string directoryOf(const std::string& path) { return path.substr(0, nameStart(path)); }
-std::string nameOf(const std::string& path) { return path.substr(nameStart(path)); }
+std::string nameOf(const std::string& path) {
+  return std::string(platform::lastComponent(path, platform::PathStyle::kWindows));
+}
 
 }  // namespace
 

@@ -36,7 +36,7 @@ bool lockCheckPasses(platform::Services& services, ProgressText& lblOutput,
     return true;
   }
   lblOutput.appendLine("Lockfile still present");
-  if (!services.deleteFile(lockPath)) return false;
+  if (!services.deleteUnused(lockPath).ok) return false;
   lblOutput.appendLine("Lockfile deleted");
   return true;
 }
@@ -78,7 +78,7 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   platform::Outcome repair = requestRepair(services, databasePath);
   lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
   // The day's copy is whole either way, so the old ones may go.
-  cleanupOldBackups(services, lblOutput, databasePath);
+  cleanupOldBackups(services, lblOutput, databasePath, datedCopy);
   return repair.ok ? JobResult::kDone : JobResult::kFailed;
 }
 

@@ -36,14 +36,20 @@ std::vector<DatedCopy> collectDatedCopies(const std::vector<std::string>& names)
 }
 
 // All but the newest kCopiesKept, oldest first; of equal dates the one
-// listed first goes first.
+// listed first goes first. The new copy stays and takes one of the places.
 std::vector<std::string> oldestBeyondKept(std::vector<DatedCopy> copies,
-                                          const std::string& directory) {
+                                          const std::string& directory,
+                                          const std::string& newCopy) {
+  std::size_t kept = kCopiesKept;
+  auto isNew = [&](const DatedCopy& copy) { return directory + copy.name == newCopy; };
+  auto newOnes = std::remove_if(copies.begin(), copies.end(), isNew);
+  if (newOnes != copies.end()) --kept;
+  copies.erase(newOnes, copies.end());
   std::vector<std::string> doomed;
-  if (copies.size() <= kCopiesKept) return doomed;
+  if (copies.size() <= kept) return doomed;
   std::stable_sort(copies.begin(), copies.end(),
                    [](const DatedCopy& a, const DatedCopy& b) { return a.date < b.date; });
-  for (std::size_t i = 0; i < copies.size() - kCopiesKept; ++i) {
+  for (std::size_t i = 0; i < copies.size() - kept; ++i) {
     doomed.push_back(directory + copies[i].name);
   }
   return doomed;
@@ -52,13 +58,13 @@ std::vector<std::string> oldestBeyondKept(std::vector<DatedCopy> copies,
 }  // namespace
 
 void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
-                       const std::string& databasePath) {
+                       const std::string& databasePath, const std::string& newCopy) {
   lblOutput.appendLine("Start cleanup old backups");
   // The directory with its trailing separator, if the name is as expected.
   const std::string directory = withoutLast(databasePath, kDatabaseNameLength);
   std::vector<std::string> names =
       services.listDirectory(directory + kCopyPattern, platform::kListOrdinary);
-  std::vector<std::string> doomed = oldestBeyondKept(collectDatedCopies(names), directory);
+  std::vector<std::string> doomed = oldestBeyondKept(collectDatedCopies(names), directory, newCopy);
   // A copy that cannot be deleted (read-only, in use) stays; the next run
   // tries again.
   if (!doomed.empty()) services.deleteFiles(doomed);

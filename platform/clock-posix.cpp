@@ -1,15 +1,19 @@
+// The clock, and the locale's general date form for the log.
+#include <langinfo.h>
+
 #include <clocale>
 #include <cstdio>
 #include <ctime>
 #include <string_view>
 
+#include "platform/date_form.h"
 #include "platform/system-posix.h"
 
 namespace platform::posix {
 namespace {
 
-// The C locale writes its dates with a two-digit year, which a log kept for
-// years cannot afford; it gets ISO 8601 instead.
+// The C locale has no date form of its own that anyone reads ("12/08/26"):
+// it gets ISO 8601 instead.
 bool isCLocale() {
   const char* name = std::setlocale(LC_TIME, nullptr);
   if (name == nullptr) return true;
@@ -43,7 +47,8 @@ std::string PosixServices::generalDate(const LocalTime& time) {
   local.tm_sec = time.second;
   local.tm_isdst = -1;
   std::mktime(&local);  // fills in the weekday, which some locales' date form shows
-  std::size_t length = std::strftime(text, sizeof text, "%x %X", &local);
+  const std::string form = withFourDigitYears(nl_langinfo(D_FMT)) + " " + nl_langinfo(T_FMT);
+  std::size_t length = std::strftime(text, sizeof text, form.c_str(), &local);
   return std::string(text, length);
 }
 

@@ -1,10 +1,23 @@
 // Deleting files the way a Windows program expects: a read-only file or one
 // that another program has in use stays where it is.
+//
+// Two strengths of "in use". For a lock file, which decides whether the
+// database may be touched, only the kernel's word that nobody has it open
+// will do: a write lease. For old copies, one look at the other processes'
+// open files and record locks serves the whole batch; a holder missed there
+// costs nothing, since a deleted file stays readable to whoever has it open.
+// Neither follows another process's open file into its file system, so a
+// dead network or FUSE mount elsewhere cannot hang a run.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -15,19 +28,15 @@ namespace {
 
 using FileIdentity = std::pair<dev_t, ino_t>;
 
-// Whether another process holds a POSIX record lock (classic or open file
-// description) on any part of the file: what file servers and Windows
-// emulation take for files that Windows programs have open.
-bool hasRecordLock(const std::string& path) {
-  FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!file.valid()) return false;
-  struct flock probe {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 0;  // the whole file
-  if (fcntl(file.get(), F_GETLK, &probe) != 0) return false;
-  return probe.l_type != F_UNLCK;
+Outcome failed(int error) { return {false, errnoText(error)}; }
+
+// A regular file that its owner may write: what Windows would delete. Read
+// without following a link.
+Outcome deletable(const struct stat& status) {
+  if (S_ISDIR(status.st_mode)) return failed(EISDIR);
+  if (!S_ISREG(status.st_mode)) return failed(EINVAL);
+  if ((status.st_mode & S_IWUSR) == 0) return failed(EACCES);  // read-only
+  return {true, ""};
 }
 
 bool isNumber(const char* name) {
@@ -38,25 +47,112 @@ bool isNumber(const char* name) {
   return true;
 }
 
-// Of the given files, those that some other process holds open, as far as
-// /proc lets this process see. One walk over all processes serves the batch.
-std::set<FileIdentity> heldOpenByOthers(const std::set<FileIdentity>& wanted) {
+// The whole of a small file under /proc, or nothing when it cannot be read.
+std::string procText(const char* path) {
+  std::string text;
+  FileDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return text;
+  char buffer[4096];
+  for (ssize_t got; (got = read(file.get(), buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+// The device of each mount of this process's namespace, by mount id.
+std::map<unsigned long, dev_t> mountDevices() {
+  std::map<unsigned long, dev_t> devices;
+  const std::string mounts = procText("/proc/self/mountinfo");
+  for (std::size_t start = 0, end; start < mounts.size(); start = end + 1) {
+    end = mounts.find('\n', start);
+    if (end == std::string::npos) end = mounts.size();
+    unsigned long id = 0, parent = 0;
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(mounts.c_str() + start, "%lu %lu %u:%u", &id, &parent, &major, &minor) == 4) {
+      devices[id] = makedev(major, minor);
+    }
+  }
+  return devices;
+}
+
+// The files that some process holds a record lock on, from /proc/locks:
+// "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF", the device in hex.
+std::set<FileIdentity> lockedFiles() {
+  std::set<FileIdentity> locked;
+  const std::string locks = procText("/proc/locks");
+  for (std::size_t start = 0, end; start < locks.size(); start = end + 1) {
+    end = locks.find('\n', start);
+    if (end == std::string::npos) end = locks.size();
+    const std::string line = locks.substr(start, end - start);
+    for (std::size_t at = line.find(':', line.find(':') + 1); at != std::string::npos;
+         at = line.find(':', at + 1)) {
+      std::size_t field = line.rfind(' ', at);
+      unsigned major = 0, minor = 0;
+      unsigned long inode = 0;
+      if (field != std::string::npos &&
+          std::sscanf(line.c_str() + field + 1, "%x:%x:%lu", &major, &minor, &inode) == 3) {
+        locked.insert({makedev(major, minor), static_cast<ino_t>(inode)});
+        break;
+      }
+    }
+  }
+  return locked;
+}
+
+// The mount and inode of an open file, from /proc/<pid>/fdinfo/<fd>, which
+// the kernel writes without asking the file's own file system.
+bool openFileIdentity(int fdinfoDirectory, const char* fd, unsigned long& mount, ino_t& inode) {
+  FileDescriptor info(openat(fdinfoDirectory, fd, O_RDONLY | O_CLOEXEC));
+  if (!info.valid()) return false;
+  char text[512];
+  ssize_t got = read(info.get(), text, sizeof text - 1);
+  if (got <= 0) return false;
+  text[got] = '\0';
+  const char* mountLine = std::strstr(text, "mnt_id:");
+  const char* inodeLine = std::strstr(text, "ino:");
+  unsigned long number = 0;
+  if (mountLine == nullptr || inodeLine == nullptr ||
+      std::sscanf(mountLine, "mnt_id: %lu", &mount) != 1 ||
+      std::sscanf(inodeLine, "ino: %lu", &number) != 1) {
+    return false;
+  }
+  inode = static_cast<ino_t>(number);
+  return true;
+}
+
+// Of the wanted files, those that another process holds open or locked, as
+// far as this process can see. A file open through a mount of another
+// namespace counts by its inode number alone, which errs towards keeping.
+std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
   std::set<FileIdentity> held;
-  if (wanted.empty()) return held;
+  for (const FileIdentity& identity : lockedFiles()) {
+    if (wanted.count(identity) != 0) held.insert(identity);
+  }
+  std::multimap<ino_t, FileIdentity> byInode;
+  for (const FileIdentity& identity : wanted) byInode.emplace(identity.second, identity);
+  const std::map<unsigned long, dev_t> devices = mountDevices();
   DIR* processes = opendir("/proc");
   if (processes == nullptr) return held;
   const std::string self = std::to_string(getpid());
   while (dirent* process = readdir(processes)) {
     if (!isNumber(process->d_name) || self == process->d_name) continue;
-    const std::string fdDirectory = std::string("/proc/") + process->d_name + "/fd";
-    DIR* descriptors = opendir(fdDirectory.c_str());
+    const std::string fdinfo = std::string("/proc/") + process->d_name + "/fdinfo";
+    DIR* descriptors = opendir(fdinfo.c_str());
     if (descriptors == nullptr) continue;
     while (dirent* descriptor = readdir(descriptors)) {
-      if (!isNumber(descriptor->d_name)) continue;
-      struct stat status {};
-      if (fstatat(dirfd(descriptors), descriptor->d_name, &status, 0) != 0) continue;
-      FileIdentity identity{status.st_dev, status.st_ino};
-      if (wanted.count(identity) != 0) held.insert(identity);
+      unsigned long mount = 0;
+      ino_t inode = 0;
+      if (!isNumber(descriptor->d_name) ||
+          !openFileIdentity(dirfd(descriptors), descriptor->d_name, mount, inode)) {
+        continue;
+      }
+      auto device = devices.find(mount);
+      auto [first, last] = byInode.equal_range(inode);
+      for (auto it = first; it != last; ++it) {
+        if (device == devices.end() || device->second == it->second.first) {
+          held.insert(it->second);
+        }
+      }
     }
     closedir(descriptors);
   }
@@ -64,27 +160,56 @@ std::set<FileIdentity> heldOpenByOthers(const std::set<FileIdentity>& wanted) {
   return held;
 }
 
+// Unlinks `path` while it still names the file held open as `file`.
+Outcome unlinkHeld(const std::string& path, int file) {
+  struct stat held {
+  }, named{};
+  if (fstat(file, &held) != 0 || lstat(path.c_str(), &named) != 0) return failed(errno);
+  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) return failed(EAGAIN);
+  if (unlink(path.c_str()) != 0) return failed(errno);
+  return {true, ""};
+}
+
 }  // namespace
 
-std::vector<bool> PosixServices::deleteFiles(const std::vector<std::string>& paths) {
-  std::vector<bool> deleted(paths.size(), false);
-  std::vector<std::pair<std::size_t, FileIdentity>> candidates;
-  std::set<FileIdentity> identities;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    struct stat status {};
-    if (stat(paths[i].c_str(), &status) != 0 || S_ISDIR(status.st_mode)) continue;
-    if ((status.st_mode & S_IWUSR) == 0) continue;  // read-only
-    if (hasRecordLock(paths[i])) continue;
-    FileIdentity identity{status.st_dev, status.st_ino};
-    candidates.emplace_back(i, identity);
-    identities.insert(identity);
-  }
-  const std::set<FileIdentity> held = heldOpenByOthers(identities);
-  for (const auto& [index, identity] : candidates) {
-    if (held.count(identity) != 0) continue;
-    deleted[index] = unlink(paths[index].c_str()) == 0;
-  }
+Outcome PosixServices::deleteUnused(const std::string& path) {
+  // Without blocking: a lease someone else holds fails the open at once.
+  FileDescriptor file(
+      open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+  if (!file.valid()) return failed(errno);
+  struct stat status {};
+  if (fstat(file.get(), &status) != 0) return failed(errno);
+  Outcome allowed = deletable(status);
+  if (!allowed.ok) return allowed;
+  // Granted only while no other open of the file exists anywhere on this
+  // kernel, and only to the file's owner or a holder of CAP_LEASE; refused
+  // (EAGAIN, EACCES, EINVAL on file systems without leases) it is no proof.
+  if (fcntl(file.get(), F_SETLEASE, F_WRLCK) != 0) return failed(errno);
+  Outcome deleted = unlinkHeld(path, file.get());
+  fcntl(file.get(), F_SETLEASE, F_UNLCK);
   return deleted;
+}
+
+std::vector<Outcome> PosixServices::deleteFiles(const std::vector<std::string>& paths) {
+  std::vector<Outcome> outcomes;
+  std::vector<FileIdentity> identities;
+  std::set<FileIdentity> candidates;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    outcomes.push_back(lstat(path.c_str(), &status) == 0 ? deletable(status) : failed(errno));
+    identities.push_back({status.st_dev, status.st_ino});
+    if (outcomes.back().ok) candidates.insert(identities.back());
+  }
+  const std::set<FileIdentity> held = heldByOthers(candidates);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (!outcomes[i].ok) continue;
+    if (held.count(identities[i]) != 0) {
+      outcomes[i] = {false, "in use by another process"};
+    } else if (unlink(paths[i].c_str()) != 0) {
+      outcomes[i] = failed(errno);
+    }
+  }
+  return outcomes;
 }
 
 }  // namespace platform::posix

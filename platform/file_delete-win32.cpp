@@ -1,13 +1,19 @@
+// Deleting files; the system keeps those that are read-only or in use.
 #include "platform/system-win32.h"
 
 namespace platform::win32 {
 
 // The system itself refuses a read-only file and one that another program
-// holds open without delete sharing.
-std::vector<bool> Win32Services::deleteFiles(const std::vector<std::string>& paths) {
-  std::vector<bool> deleted;
-  for (const std::string& path : paths) deleted.push_back(DeleteFileA(path.c_str()) != 0);
-  return deleted;
+// holds open without delete sharing, whoever and wherever that program is.
+Outcome Win32Services::deleteUnused(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return {true, ""};
+  return {false, errorText(GetLastError())};
+}
+
+std::vector<Outcome> Win32Services::deleteFiles(const std::vector<std::string>& paths) {
+  std::vector<Outcome> outcomes;
+  for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));
+  return outcomes;
 }
 
 }  // namespace platform::win32

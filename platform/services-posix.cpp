@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstring>
 
@@ -19,6 +20,9 @@ PosixServices::PosixServices() {
   // EFBIG or EPIPE, which the run reports, not kill it without a log block.
   signal(SIGXFSZ, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
+  // The break of a lease the run holds for a moment, whose default action
+  // would end the run.
+  signal(SIGIO, SIG_IGN);
   try {
     location_ = locationOf(executablePath());
   } catch (const RunTimeError& error) {
@@ -27,6 +31,18 @@ PosixServices::PosixServices() {
 }
 
 std::string errnoText(int error) { return std::strerror(error); }
+
+int writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return errno;
+    if (written == 0) return ENOSPC;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return 0;
+}
 
 void FileDescriptor::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);

@@ -4,6 +4,12 @@
 // driver ask it for files, settings, the clock and the ODBC installer, and the
 // tests replace it with a double whose clock they set and whose installer
 // records what it was asked.
+//
+// Two ways of failing, and only these: an operation that can fail and whose
+// caller decides what follows returns an Outcome with the reason; a failure
+// after which the run cannot go on (a service that cannot be loaded, a
+// program that cannot find itself, a log that cannot be written) raises a
+// RunTimeError with its number and description.
 #pragma once
 
 #include <cstdint>
@@ -83,10 +89,17 @@ class Services {
   // nothing of that name exists.
   virtual std::uint32_t attributes(const std::string& path) = 0;
 
-  // Deletes each file unless it is read-only or in use. One result a path, in
-  // order; true where the file was deleted. A batch lets the implementation
-  // look at the other processes once rather than once a file.
-  virtual std::vector<bool> deleteFiles(const std::vector<std::string>& paths) = 0;
+  // Deletes the file only on proof that no other program has it open (on
+  // Windows, the system's own refusal; on POSIX systems, a write lease the
+  // kernel grants only then). An error, a holder it cannot see, or anything
+  // else short of that proof leaves the file: this decides whether a
+  // database is in use.
+  virtual Outcome deleteUnused(const std::string& path) = 0;
+
+  // Deletes each file unless it is read-only or seen in use; one outcome a
+  // path, in order. For old copies, where a holder missed costs nothing: a
+  // batch lets the implementation look at the other processes once.
+  virtual std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) = 0;
 
   // Copies `source` to `target`, failing if `target` exists. A failed copy
   // leaves nothing under the target's name.
@@ -108,8 +121,6 @@ class Services {
   // with the installer's own message as the reason.
   virtual Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                    const std::string& attributes) = 0;
-
-  bool deleteFile(const std::string& path) { return deleteFiles({path}).front(); }
 
   // The file beside the executable named after it, with `extension`: where
   // its settings file and its run log are.

@@ -18,7 +18,8 @@ class PosixServices final : public Services {
                           const std::string& path) override;
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
   std::uint32_t attributes(const std::string& path) override;
-  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override;
+  Outcome deleteUnused(const std::string& path) override;
+  std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) override;
   Outcome copyFileNew(const std::string& source, const std::string& target) override;
   void appendText(const std::string& path, const std::string& text) override;
   LocalTime now() override;
@@ -38,6 +39,11 @@ std::string executablePath();
 
 // The system's text for an errno value.
 std::string errnoText(int error);
+
+// Writes all of `data`, going on after short writes and interruptions.
+// Returns 0, or the errno of the write that failed (ENOSPC for one that
+// wrote nothing).
+int writeAll(int fd, const char* data, std::size_t size);
 
 // Closes a file descriptor when it goes out of scope.
 class FileDescriptor {

@@ -21,7 +21,8 @@ class Win32Services final : public Services {
                           const std::string& path) override;
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
   std::uint32_t attributes(const std::string& path) override;
-  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override;
+  Outcome deleteUnused(const std::string& path) override;
+  std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) override;
   Outcome copyFileNew(const std::string& source, const std::string& target) override;
   void appendText(const std::string& path, const std::string& text) override;
   LocalTime now() override;

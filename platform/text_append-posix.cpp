@@ -1,4 +1,7 @@
+// Appending the run's block to the log: whole, or not at all.
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,15 +23,24 @@ void PosixServices::appendText(const std::string& path, const std::string& text)
   FileDescriptor file(
       open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
   if (!file.valid()) raiseAccessError(errno);
-  // One write, so that the blocks of two runs at the same moment never mix.
+  // One run at a time appends, so that two blocks never mix and a failed
+  // append can be taken back without touching another run's block.
+  if (flock(file.get(), LOCK_EX) != 0) raiseAccessError(errno);
+  struct stat before {};
+  if (fstat(file.get(), &before) != 0) raiseAccessError(errno);
   const std::string block = text + "\r\n";
-  std::size_t written = 0;
-  while (written < block.size()) {
-    ssize_t count = write(file.get(), block.data() + written, block.size() - written);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) raiseAccessError(errno);
-    if (count == 0) raiseAccessError(ENOSPC);
-    written += static_cast<std::size_t>(count);
+  int error = writeAll(file.get(), block.data(), block.size());
+  if (error == 0 && fdatasync(file.get()) != 0 && errno != EINVAL) error = errno;
+  if (error != 0) {
+    // A full disk must not leave half a block for every later one to
+    // start inside.
+    if (S_ISREG(before.st_mode) && ftruncate(file.get(), before.st_size) != 0) {
+      throw RunTimeError(kPathFileAccessError, errnoText(error) +
+                                                   " (and the part written could not be taken "
+                                                   "back: " +
+                                                   errnoText(errno) + ")");
+    }
+    raiseAccessError(error);
   }
   if (!file.close()) raiseAccessError(errno);
 }

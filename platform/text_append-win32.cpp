@@ -1,3 +1,4 @@
+// Appending the run's block to the log: whole, or not at all.
 #include "platform/system-win32.h"
 
 namespace platform::win32 {
@@ -7,21 +8,58 @@ namespace {
   throw RunTimeError(kPathFileAccessError, errorText(error));
 }
 
+// Holds the handle, and the lock that lets one run at a time append.
+class LockedFile {
+ public:
+  explicit LockedFile(HANDLE file) : file_(file) {}
+  ~LockedFile() {
+    if (locked_) UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &whole_);
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  HANDLE get() const { return file_; }
+  bool lock() {
+    return locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_);
+  }
+
+ private:
+  HANDLE file_;
+  bool locked_ = false;
+  OVERLAPPED whole_{};
+};
+
 }  // namespace
 
 void Win32Services::appendText(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) raiseAccessError(GetLastError());
-  // One write, so that the blocks of two runs at the same moment never mix.
+  LockedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) raiseAccessError(GetLastError());
+  // One run at a time appends, so that two blocks never mix and a failed
+  // append can be taken back without touching another run's block.
+  LARGE_INTEGER before{};
+  if (!file.lock() || !GetFileSizeEx(file.get(), &before) ||
+      !SetFilePointerEx(file.get(), before, nullptr, FILE_BEGIN)) {
+    raiseAccessError(GetLastError());
+  }
   const std::string block = text + "\r\n";
   DWORD written = 0;
-  BOOL ok = WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr);
-  DWORD error = GetLastError();
-  BOOL closed = CloseHandle(file);
-  if (!ok) raiseAccessError(error);
-  if (written != block.size()) raiseAccessError(ERROR_DISK_FULL);
-  if (!closed) raiseAccessError(GetLastError());
+  DWORD error = ERROR_SUCCESS;
+  if (!WriteFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr)) {
+    error = GetLastError();
+  } else if (written != block.size()) {
+    error = ERROR_DISK_FULL;
+  } else if (!FlushFileBuffers(file.get())) {
+    error = GetLastError();
+  }
+  if (error != ERROR_SUCCESS) {
+    // A full disk must not leave half a block for every later one to start
+    // inside.
+    SetFilePointerEx(file.get(), before, nullptr, FILE_BEGIN);
+    SetEndOfFile(file.get());
+    raiseAccessError(error);
+  }
 }
 
 }  // namespace platform::win32

@@ -20,8 +20,8 @@ class ListingOnly : public testing_support::FakeServices {
     }
   }
   std::vector<std::string> listDirectory(const std::string&, int) override { return names; }
-  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override {
-    return std::vector<bool>(paths.size(), true);
+  std::vector<platform::Outcome> deleteFiles(const std::vector<std::string>& paths) override {
+    return std::vector<platform::Outcome>(paths.size(), {true, ""});
   }
   std::vector<std::string> names;
 };
@@ -30,7 +30,7 @@ void cleanUpCopies(benchmark::State& state) {
   ListingOnly services(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     job::ProgressText output;
-    job::cleanupOldBackups(services, output, "/data/muTesselDb.mdb");
+    job::cleanupOldBackups(services, output, "/data/muTesselDb.mdb", "/data/muTesselDb.mdb");
   }
   state.SetComplexityN(state.range(0));
 }

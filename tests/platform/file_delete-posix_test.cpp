@@ -1,3 +1,5 @@
+// Deleting on POSIX systems: what counts as in use, for the lock file's
+// strict test and for the batch of old copies.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,29 +16,41 @@ using testing_support::writeFile;
 
 class DeleteFile : public ::testing::Test {
  protected:
+  // "free", "read-only", "locked" and "open", the last two held by another
+  // process as long as the fixture lives.
+  void SetUp() override {
+    for (const char* name : {"free", "read-only", "locked", "open"}) writeFile(dir / name, "data");
+    chmod((dir / "read-only").c_str(), 0444);
+    locker = std::make_unique<OtherProcess>(dir / "locked", OtherProcess::Hold::kRecordLock);
+    opener = std::make_unique<OtherProcess>(dir / "open", OtherProcess::Hold::kOpen);
+  }
+
   ScratchDirectory dir;
+  std::unique_ptr<OtherProcess> locker, opener;
   std::unique_ptr<platform::Services> services = platform::systemServices();
+  const std::vector<std::string> names = {"free", "read-only", "locked", "open", "missing", "."};
 };
 
-TEST_F(DeleteFile, LeavesFilesThatAreReadOnlyOrInUse) {
-  for (const char* name : {"free", "read-only", "locked", "open"}) writeFile(dir / name, "data");
-  chmod((dir / "read-only").c_str(), 0444);
-  OtherProcess locker(dir / "locked", OtherProcess::Hold::kRecordLock);
-  OtherProcess opener(dir / "open", OtherProcess::Hold::kOpen);
-  std::vector<bool> deleted = services->deleteFiles(
-      {dir / "free", dir / "read-only", dir / "locked", dir / "open", dir / "missing", dir.path()});
+TEST_F(DeleteFile, ABatchLeavesFilesThatAreReadOnlyOrInUse) {
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back(dir / name);
+  std::vector<bool> deleted;
+  for (const platform::Outcome& outcome : services->deleteFiles(paths)) {
+    deleted.push_back(outcome.ok);
+  }
   EXPECT_EQ(deleted, (std::vector<bool>{true, false, false, false, false, false}));
   EXPECT_FALSE(exists(dir / "free"));
   for (const char* name : {"read-only", "locked", "open"}) EXPECT_TRUE(exists(dir / name)) << name;
 }
 
-TEST_F(DeleteFile, AFileIsFreeAgainOnceTheOtherProcessLetsGo) {
-  writeFile(dir / "lock.ldb", "");
-  {
-    OtherProcess locker(dir / "lock.ldb", OtherProcess::Hold::kRecordLock);
-    EXPECT_FALSE(services->deleteFile(dir / "lock.ldb"));
+TEST_F(DeleteFile, AnUnusedFileNeedsTheKernelsWordThatNobodyHasItOpen) {
+  for (const std::string& name : names) {
+    platform::Outcome outcome = services->deleteUnused(dir / name);
+    EXPECT_EQ(outcome.ok, name == "free") << name << ": " << outcome.reason;
   }
-  EXPECT_TRUE(services->deleteFile(dir / "lock.ldb"));
+  for (const char* name : {"read-only", "locked", "open"}) EXPECT_TRUE(exists(dir / name)) << name;
+  opener.reset();
+  EXPECT_TRUE(services->deleteUnused(dir / "open").ok) << "free once the other process lets go";
 }
 
 }  // namespace

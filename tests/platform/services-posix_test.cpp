@@ -44,9 +44,21 @@ TEST_F(PosixServices, TextAppendCreatesThenAppendsAndRaisesOnFailure) {
   }
 }
 
-TEST_F(PosixServices, TheCLocaleWritesDatesInIsoForm) {
+TEST_F(PosixServices, DatesKeepTheLocalesOrderWithFourDigitYears) {
+  const std::pair<const char*, const char*> forms[] = {
+      {"C", "2026-12-08 04:02:14"},
+      {"en_GB.UTF-8", "08/12/2026 04:02:14"},
+      {"nl_NL.UTF-8", "08-12-2026 04:02:14"},
+      {"en_US.UTF-8", "12/08/2026 04:02:14 AM"},
+  };
+  for (const auto& [locale, form] : forms) {
+    if (std::setlocale(LC_TIME, locale) == nullptr) {
+      ADD_FAILURE() << "locale " << locale << " is not installed (tools/install-deps makes it)";
+      continue;
+    }
+    EXPECT_EQ(services->generalDate({2026, 12, 8, 4, 2, 14}), form) << locale;
+  }
   std::setlocale(LC_TIME, "C");
-  EXPECT_EQ(services->generalDate({2026, 1, 2, 3, 4, 5}), "2026-01-02 03:04:05");
 }
 
 TEST_F(PosixServices, TheProgramIsFoundBesideItsOwnFile) {

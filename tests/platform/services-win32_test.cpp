@@ -79,8 +79,11 @@ TEST_F(Win32Services, DeleteLeavesFilesThatAreReadOnlyOrInUse) {
   write("open", "x");
   HANDLE held = CreateFileA(path("open").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::vector<bool> deleted =
-      services->deleteFiles({path("free"), path("readonly"), path("open"), path("missing")});
+  std::vector<bool> deleted;
+  for (const platform::Outcome& outcome :
+       services->deleteFiles({path("free"), path("readonly"), path("open"), path("missing")})) {
+    deleted.push_back(outcome.ok);
+  }
   CloseHandle(held);
   EXPECT_EQ(deleted, (std::vector<bool>{true, false, false, false}));
 }

@@ -67,15 +67,17 @@ std::uint32_t FakeServices::attributes(const std::string& path) {
   throw platform::RunTimeError(platform::kFileNotFound, "File not found");
 }
 
-std::vector<bool> FakeServices::deleteFiles(const std::vector<std::string>& paths) {
-  std::vector<bool> deleted;
-  for (const std::string& path : paths) {
-    FakeFile* file = find(path);
-    bool gone = file != nullptr && !file->undeletable;
-    if (gone) files.erase(files.begin() + (file - files.data()));
-    deleted.push_back(gone);
-  }
-  return deleted;
+platform::Outcome FakeServices::deleteUnused(const std::string& path) {
+  FakeFile* file = find(path);
+  if (file == nullptr || file->undeletable) return {false, "in use"};
+  files.erase(files.begin() + (file - files.data()));
+  return {true, ""};
+}
+
+std::vector<platform::Outcome> FakeServices::deleteFiles(const std::vector<std::string>& paths) {
+  std::vector<platform::Outcome> outcomes;
+  for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));
+  return outcomes;
 }
 
 platform::Outcome FakeServices::copyFileNew(const std::string& source, const std::string& target) {

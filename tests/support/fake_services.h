@@ -55,7 +55,8 @@ class FakeServices : public platform::Services {
                           const std::string& path) override;
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
   std::uint32_t attributes(const std::string& path) override;
-  std::vector<bool> deleteFiles(const std::vector<std::string>& paths) override;
+  platform::Outcome deleteUnused(const std::string& path) override;
+  std::vector<platform::Outcome> deleteFiles(const std::vector<std::string>& paths) override;
   platform::Outcome copyFileNew(const std::string& source, const std::string& target) override;
   void appendText(const std::string& path, const std::string& text) override;
   platform::LocalTime now() override;

@@ -29,8 +29,9 @@ class Retention : public ::testing::Test {
     return names;
   }
 
-  void cleanUp() {
-    job::cleanupOldBackups(services, output, kDatabase);
+  // The run's own new copy is the one dated today, 2026-12-08, unless said.
+  void cleanUp(int newCopyDate = 20261208) {
+    job::cleanupOldBackups(services, output, kDatabase, "/data/" + copyOn(newCopyDate));
     EXPECT_EQ(output.caption(), "Start cleanup old backups\r\nCleanup of old backups finished\r\n");
   }
 
@@ -118,9 +119,18 @@ TEST_F(Retention, ACopyThatCannotBeDeletedStillUsesUpItsTurn) {
   EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261202)), 0);
 }
 
+TEST_F(Retention, TheNewCopyStaysWhenAClockSetWrongDatesItOldest) {
+  addCopies({20270101, 20270102, 20270103, 20270104, 20270105, 20270106, 20270107, 20261201});
+  cleanUp(20261201);
+  std::vector<std::string> names = left();
+  EXPECT_EQ(names.size(), 8u);
+  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261201)), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20270101)), 0);
+}
+
 TEST_F(Retention, APathShorterThanTheExpectedNameRaisesBeforeListing) {
   try {
-    job::cleanupOldBackups(services, output, "/d/x.mdb");
+    job::cleanupOldBackups(services, output, "/d/x.mdb", "/d/x20261208.mdb");
     FAIL() << "no error raised";
   } catch (const platform::RunTimeError& error) {
     EXPECT_EQ(error.number(), 5);

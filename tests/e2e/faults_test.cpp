@@ -15,41 +15,10 @@
 namespace testing_support {
 namespace {
 
-bool isRoot() { return geteuid() == 0; }
-
-// A small file system of its own, mounted for the test's lifetime.
-class SmallFileSystem {
- public:
-  SmallFileSystem(const std::string& path, const std::string& size) : path_(path) {
-    std::filesystem::create_directory(path);
-    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  void resize(const std::string& size) {
-    ASSERT_EQ(mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, ("size=" + size).c_str()), 0);
-  }
-  unsigned long freeBlocks() const {
-    struct statvfs status {};
-    statvfs(path_.c_str(), &status);
-    return status.f_bfree;
-  }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
-
 std::string sizedContent(std::size_t size) {
   std::string content(size, '\0');
   for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
   return content;
-}
-
-std::string lastJobLine(const std::vector<std::string>& lines) {
-  return lines.size() >= 4 ? lines[lines.size() - 4] : "";
 }
 
 class Faults : public Program {};
@@ -79,6 +48,30 @@ TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
   small.resize("2m");
   EXPECT_EQ(program.run().status, 0);
   EXPECT_EQ(readFile(program.home() / "small/muTesselDb" + today() + ".mdb"), content);
+}
+
+TEST_F(Faults, ALogWhoseDiskFillsIsLeftAsItWas) {
+  if (!isRoot()) GTEST_SKIP() << "mounting a file system needs root";
+  // The program and its log on a file system of their own, filled up but
+  // for a few bytes of the log's last block.
+  const std::string file = program.programDirectory() + "/" + ProgramUnderTest::defaultName();
+  const std::string stash = program.home() / "program.stash";
+  std::filesystem::copy_file(file, stash);
+  SmallFileSystem small(program.programDirectory(),
+                        std::to_string(std::filesystem::file_size(stash) + (1 << 20)));
+  if (!small.mounted()) GTEST_SKIP() << "this machine cannot mount tmpfs";
+  std::filesystem::copy_file(stash, file);
+  program.setDatabase(programPath(database()));
+  const std::string earlier = std::string(4096 - 40, 'x') + "\r\n";
+  writeFile(program.logPath(), earlier);
+  writeFile(program.programDirectory() + "/filler", std::string(small.freeBlocks() * 4096, 'f'));
+  ASSERT_EQ(small.freeBlocks(), 0u);
+
+  RunResult result = program.run();
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
+      << result.standardError;
+  EXPECT_TRUE(readFile(program.logPath()) == earlier) << "no torn block at the log's end";
 }
 
 TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {

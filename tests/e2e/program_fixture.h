@@ -3,7 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -54,6 +58,47 @@ inline std::vector<std::string> fullRunOf(const std::string& database) {
           "Start cleanup old backups",
           "Cleanup of old backups finished"};
 }
+
+// The same when a stale lock file was found and deleted first.
+inline std::vector<std::string> staleLockRunOf(const std::string& database) {
+  std::vector<std::string> lines = fullRunOf(database);
+  lines.erase(std::find(lines.begin(), lines.end(), "No lockfile present"));
+  lines.insert(lines.begin() + 1, {"Lockfile still present", "Lockfile deleted"});
+  return lines;
+}
+
+// The job's own last line: a block ends with it, "End at", the separator and
+// the empty line.
+inline std::string lastJobLine(const std::vector<std::string>& lines) {
+  return lines.size() >= 4 ? lines[lines.size() - 4] : "";
+}
+
+inline bool isRoot() { return geteuid() == 0; }
+
+// A small file system of its own, mounted for the test's lifetime.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& path, const std::string& size) : path_(path) {
+    std::filesystem::create_directory(path);
+    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  void resize(const std::string& size) {
+    ASSERT_EQ(mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, ("size=" + size).c_str()), 0);
+  }
+  unsigned long freeBlocks() const {
+    struct statvfs status {};
+    statvfs(path_.c_str(), &status);
+    return status.f_bfree;
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
 
 class Program : public ::testing::Test {
  protected:

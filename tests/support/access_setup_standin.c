@@ -3,7 +3,8 @@
  *
  * The ODBC installer loads it for "Microsoft Access Driver (*.MDB)" and calls
  * its ConfigDSN. It writes what it was asked to the file named by
- * STANDIN_RECORD, and then, as STANDIN_MODE says:
+ * STANDIN_RECORD, removes the file named by STANDIN_REMOVE (as an upgrade
+ * replacing the program mid-run would), and then, as STANDIN_MODE says:
  *   (unset)  "repairs" the database named by REPAIR_DB= by appending
  *            "repaired\n" to it, and succeeds;
  *   refuse   posts an installer error and fails.
@@ -79,7 +80,9 @@ EXPORT InstallerBool CALLING ConfigDSN(WindowHandle parent, unsigned short reque
                                        const char* driver, const char* attributes) {
   const char* recordPath = getenv("STANDIN_RECORD");
   const char* mode = getenv("STANDIN_MODE");
+  const char* removed = getenv("STANDIN_REMOVE");
   char* target;
+  if (removed) remove(removed);
   if (recordPath) {
     FILE* out = fopen(recordPath, "ab");
     if (out) {

@@ -16,8 +16,8 @@
 namespace testing_support {
 namespace {
 
-constexpr auto kLongestRun = std::chrono::seconds(120);
-constexpr const char* kPath = "/usr/local/bin:/usr/bin:/bin";
+// What systemd gives a service.
+constexpr const char* kPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 
 std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
@@ -75,7 +75,8 @@ bool readInto(int fd, std::string& sink) {
 
 }  // namespace
 
-RunningCommand::RunningCommand(const std::vector<std::string>& argv, const RunOptions& options) {
+RunningCommand::RunningCommand(const std::vector<std::string>& argv, const RunOptions& options)
+    : timeout_(options.timeoutSeconds) {
   std::vector<std::string> variables = bareEnvironment(options.environment);
   std::vector<std::string> arguments = options.wrapper;
   arguments.insert(arguments.end(), argv.begin(), argv.end());
@@ -105,13 +106,19 @@ RunningCommand::~RunningCommand() {
 }
 
 bool RunningCommand::awaitOutput(const std::string& text) {
-  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
+  auto deadline = std::chrono::steady_clock::now() + timeout_;
   while (earlyOutput_.find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     struct pollfd pipe = {out_, POLLIN, 0};
     if (poll(&pipe, 1, 1000) > 0 && !readInto(out_, earlyOutput_)) return false;
   }
   return true;
+}
+
+void RunningCommand::sendInput(const std::string& text) {
+  if (in_ < 0 || write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    throw std::runtime_error("cannot write to the command's input");
+  }
 }
 
 void RunningCommand::closeInput() {
@@ -124,7 +131,7 @@ void RunningCommand::kill() { ::kill(pid_, SIGKILL); }
 RunResult RunningCommand::wait() {
   RunResult result;
   result.standardOutput = earlyOutput_;
-  auto deadline = std::chrono::steady_clock::now() + kLongestRun;
+  auto deadline = std::chrono::steady_clock::now() + timeout_;
   struct pollfd pipes[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
   std::string* sinks[2] = {&result.standardOutput, &result.standardError};
   for (int open = 2; open > 0;) {

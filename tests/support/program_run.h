@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,6 +46,7 @@ struct RunOptions {
   std::vector<std::string> wrapper;            // a command to start it through, such as unshare
   std::string startAs;                         // a link to the program, to start it by
   bool inputPipe = false;                      // standard input open until closeInput()
+  int timeoutSeconds = 120;                    // then it is killed: a hang fails, not the suite
 };
 
 // A command started with no input, its output collected when it is waited for.
@@ -58,6 +60,7 @@ class RunningCommand {
   // Reads standard output until `text` has come, or the command has closed
   // it; tells which.
   bool awaitOutput(const std::string& text);
+  void sendInput(const std::string& text);
   void closeInput();
   void kill();
   // Waits, at most a couple of minutes, and tells how it ended.
@@ -65,6 +68,7 @@ class RunningCommand {
 
  private:
   pid_t pid_ = -1;
+  std::chrono::seconds timeout_;
   int in_ = -1;
   int out_ = -1;
   int err_ = -1;

@@ -1,0 +1,263 @@
+// The program on a machine that is not kind to it: a planted set-user-ID
+// file, holders of the lock file that the run cannot see, a dead mount
+// elsewhere, a log whose disk fills, the program replaced mid-run. Most of
+// it needs root (other users, namespaces, mounts, a file server) and skips
+// itself otherwise.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/e2e/program_fixture.h"
+#include "tests/support/other_process.h"
+
+namespace testing_support {
+namespace {
+
+constexpr Account kOfficeUser{61001, 61001};   // owns the office's files
+constexpr Account kServiceUser{61002, 61002};  // the service's own user
+
+bool have(const std::string& tool) {
+  return runCommand({"sh", "-c", "command -v " + tool}, {}).status == 0;
+}
+
+// Whether some process holds `path` open, asked `attempts` times a tenth of
+// a second apart, for holders that open it through a server.
+bool openSomewhere(const std::string& path, int attempts) {
+  for (int tries = 0; tries < attempts; ++tries) {
+    for (auto& process : std::filesystem::directory_iterator("/proc")) {
+      std::error_code error;
+      for (auto& fd : std::filesystem::directory_iterator(process.path() / "fd", error)) {
+        if (std::filesystem::read_symlink(fd.path(), error) == path) return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+// A shell that holds `path` open, as `user`, until its input closes.
+std::unique_ptr<RunningCommand> holdOpen(const std::string& path, const Account* user) {
+  RunOptions options;
+  options.user = user;
+  options.inputPipe = true;
+  auto holder = std::make_unique<RunningCommand>(
+      std::vector<std::string>{"sh", "-c", "exec 3<\"$0\"; echo held; read ignored", path},
+      options);
+  if (!holder->awaitOutput("held")) throw std::runtime_error("cannot hold " + path);
+  return holder;
+}
+
+class HostileMachine : public Program {
+ protected:
+  void SetUp() override {
+    Program::SetUp();
+    writeFile(lockFile(), "");
+  }
+
+  // Lets users other than root run the program and write beside the database.
+  void openToAll() {
+    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
+      chmod(dir.c_str(), 0777);
+    }
+    chmod(lockFile().c_str(), 0666);
+  }
+
+  std::string lockFile() const { return data() + "/muTesselDb.ldb"; }
+
+  void expectLeftAlone(const RunResult& result, const std::string& what) {
+    EXPECT_EQ(result.status, 1) << what << ": " << result.standardError;
+    EXPECT_EQ(lastJobLine(log()), "Lockfile still present") << what;
+    EXPECT_TRUE(exists(lockFile())) << what;
+    EXPECT_FALSE(exists(todaysCopy())) << what;
+    expectUntouched();
+    std::filesystem::remove(program.logPath());
+  }
+};
+
+TEST_F(HostileMachine, ACopyNeverCarriesSetUserOrGroupIdBits) {
+  std::filesystem::remove(lockFile());
+  chmod(database().c_str(), 06755);
+  ASSERT_EQ(program.run().status, 0);
+  struct stat copy {};
+  ASSERT_EQ(stat(todaysCopy().c_str(), &copy), 0);
+  EXPECT_EQ(copy.st_mode & 07777, 0755u);
+}
+
+TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
+  if (!isRoot()) GTEST_SKIP() << "other users, namespaces and limits need root";
+  openToAll();
+  ASSERT_EQ(chown(lockFile().c_str(), kOfficeUser.uid, kOfficeUser.gid), 0);
+  {
+    auto holder = holdOpen(lockFile(), &kOfficeUser);
+    RunOptions asThirdUser;
+    asThirdUser.user = &kServiceUser;
+    expectLeftAlone(program.runWith(asThirdUser), "held by another user, run by a third");
+  }
+  OtherProcess holder(lockFile(), OtherProcess::Hold::kOpen);
+  RunOptions fewDescriptors;
+  fewDescriptors.limits = {{RLIMIT_NOFILE, 4}};
+  expectLeftAlone(program.runWith(fewDescriptors), "run with 4 file descriptors");
+  if (!have("unshare")) GTEST_SKIP() << "no unshare for the PID namespace";
+  RunOptions ownNamespace;
+  ownNamespace.wrapper = {"unshare", "--pid", "--fork", "--mount-proc"};
+  expectLeftAlone(program.runWith(ownNamespace), "holder outside the run's PID namespace");
+}
+
+TEST_F(HostileMachine, AStaleLockFileOfTheRunningUserIsCleared) {
+  if (!isRoot()) GTEST_SKIP() << "running as the service's own user needs root";
+  openToAll();
+  ASSERT_EQ(chown(lockFile().c_str(), kServiceUser.uid, kServiceUser.gid), 0);
+  RunOptions options;
+  options.user = &kServiceUser;
+  EXPECT_EQ(program.runWith(options).status, 0);
+  EXPECT_EQ(log(), block(staleLockRunOf(database())));
+  EXPECT_FALSE(exists(lockFile()));
+}
+
+// An exFAT image mounted through FUSE from a loop device, with a file on it held open by a
+// process that has nothing to do with the job, and then its daemon stopped:
+// whatever touches that file now waits for ever, as on a dead network mount.
+class DeadMount {
+ public:
+  explicit DeadMount(const std::string& directory)
+      : image_(directory + ".img"), mountPoint_(directory) {
+    std::filesystem::create_directory(mountPoint_);
+    std::filesystem::resize_file(writeEmpty(image_), 16 << 20);
+    if (runCommand({"mkfs.exfat", image_}, {}).status != 0) return;
+    RunResult loop = runCommand({"losetup", "--find", "--show", image_}, {});
+    loop_ = loop.standardOutput.substr(0, loop.standardOutput.find('\n'));
+    if (loop.status != 0 || loop_.empty()) return;
+    mounted_ = runCommand({"mount.exfat-fuse", loop_, mountPoint_}, {}).status == 0;
+    if (!mounted_) return;
+    writeFile(mountPoint_ + "/elsewhere.txt", "x");
+    holder_ = holdOpen(mountPoint_ + "/elsewhere.txt", nullptr);
+    daemon_ = processWith(loop_);
+    if (daemon_ > 0) kill(daemon_, SIGSTOP);
+  }
+  ~DeadMount() {
+    if (daemon_ > 0) kill(daemon_, SIGCONT);
+    holder_.reset();
+    if (mounted_) runCommand({"umount", "-l", mountPoint_}, {});
+    if (!loop_.empty()) runCommand({"losetup", "-d", loop_}, {});
+  }
+  bool dead() const { return daemon_ > 0; }
+
+ private:
+  static const std::string& writeEmpty(const std::string& path) {
+    writeFile(path, "");
+    return path;
+  }
+  // The process whose command line names `text`.
+  static pid_t processWith(const std::string& text) {
+    for (auto& process : std::filesystem::directory_iterator("/proc")) {
+      const std::string line = readFile(process.path() / "cmdline");
+      if (line.find(text) != std::string::npos && line.find("exfat") != std::string::npos) {
+        return static_cast<pid_t>(std::atoi(process.path().filename().c_str()));
+      }
+    }
+    return -1;
+  }
+
+  std::string image_, mountPoint_, loop_;
+  bool mounted_ = false;
+  std::unique_ptr<RunningCommand> holder_;
+  pid_t daemon_ = -1;
+};
+
+TEST_F(HostileMachine, ADeadMountElsewhereHoldsUpNeitherTheLockCheckNorTheCleanUp) {
+  if (!isRoot()) GTEST_SKIP() << "mounting needs root";
+  if (!have("mount.exfat-fuse") || !have("mkfs.exfat") || !exists("/dev/fuse")) {
+    GTEST_SKIP() << "exfat-fuse, exfatprogs or /dev/fuse is missing";
+  }
+  for (int day = 1; day <= 8; ++day)
+    writeFile(data() + "/muTesselDb2020010" + std::to_string(day) + ".mdb", "old");
+  DeadMount mount(program.home() / "usb");
+  if (!mount.dead()) GTEST_SKIP() << "the FUSE file system could not be mounted here";
+  RunOptions options;
+  options.timeoutSeconds = 60;
+  RunResult result = program.runWith(options);
+  EXPECT_EQ(result.status, 0) << "a run that hangs is killed after a minute";
+  EXPECT_EQ(log(), block(staleLockRunOf(database())));
+  EXPECT_FALSE(exists(data() + "/muTesselDb20200102.mdb"));
+}
+
+TEST_F(HostileMachine, TheLogStaysBesideTheProgramWhenAnUpgradeReplacesIt) {
+  std::filesystem::remove(lockFile());
+  const std::string file = program.programDirectory() + "/" + ProgramUnderTest::defaultName();
+  EXPECT_EQ(program.run({{"STANDIN_REMOVE", file}}).status, 0);
+  EXPECT_FALSE(exists(file)) << "the stand-in removed the program during the repair";
+  EXPECT_EQ(log(), block(fullRunOf(database())));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.programDirectory()), {}), 2)
+      << "the settings file and the log, and nothing else";
+}
+
+// A Samba server on loopback sharing the database's directory, and a
+// client that opens the lock file through it, as an office PC does.
+class SambaShare {
+ public:
+  explicit SambaShare(const ScratchDirectory& home, const std::string& shared)
+      : directory_(home / "samba") {
+    std::filesystem::create_directory(directory_);
+    writeFile(config(),
+              "[global]\n"
+              "interfaces = lo\nbind interfaces only = yes\nsmb ports = " +
+                  std::to_string(kPort) + "\ndisable netbios = yes\n" +
+                  "private dir = " + directory_ + "\nstate directory = " + directory_ +
+                  "\ncache directory = " + directory_ + "\nlock directory = " + directory_ +
+                  "\npid directory = " + directory_ + "\nncalrpc dir = " + directory_ +
+                  "/rpc\nlog file = " + directory_ +
+                  "/log\nmap to guest = Bad User\nguest account = nobody\n"
+                  "load printers = no\nprintcap name = /dev/null\n"
+                  "[data]\npath = " +
+                  shared + "\nguest ok = yes\nread only = no\n");
+    RunOptions options;
+    options.timeoutSeconds = 600;
+    server_ = std::make_unique<RunningCommand>(
+        std::vector<std::string>{"smbd", "--foreground", "--no-process-group", "-s", config()},
+        options);
+  }
+  ~SambaShare() {
+    client_.reset();
+    runCommand({"pkill", "-KILL", "-f", config()}, {});
+  }
+
+  // Opens `name` through the share and keeps it open, as Access on a PC does.
+  bool openThroughShare(const std::string& name, const std::string& hostPath) {
+    RunOptions options;
+    options.inputPipe = true;
+    for (int tries = 0; tries < 50 && !openSomewhere(hostPath, 1); ++tries) {
+      client_ = std::make_unique<RunningCommand>(
+          std::vector<std::string>{"smbclient", "//127.0.0.1/data", "-p", std::to_string(kPort),
+                                   "-N", "-s", config()},
+          options);
+      client_->sendInput("open " + name + "\n");
+      if (openSomewhere(hostPath, 20)) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr int kPort = 4455;
+  std::string config() const { return directory_ + "/smb.conf"; }
+  std::string directory_;
+  std::unique_ptr<RunningCommand> server_, client_;
+};
+
+TEST_F(HostileMachine, ALockFileOpenThroughASambaShareStays) {
+  if (!isRoot()) GTEST_SKIP() << "a Samba server and other users need root";
+  if (!have("smbd") || !have("smbclient")) GTEST_SKIP() << "Samba is not installed";
+  openToAll();
+  SambaShare share(program.home(), data());
+  ASSERT_TRUE(share.openThroughShare("muTesselDb.ldb", lockFile())) << "no client got the file";
+  expectLeftAlone(program.run(), "run as root");
+  RunOptions asServiceUser;
+  asServiceUser.user = &kServiceUser;
+  expectLeftAlone(program.runWith(asServiceUser), "run as the service's user");
+}
+
+}  // namespace
+}  // namespace testing_support

@@ -1,3 +1,4 @@
+// The run driver: the job, the report's last lines, the log, the exit status.
 #include "app/frm_backup_and_repair.h"
 
 #include <iostream>

@@ -1,3 +1,4 @@
+// The maintenance run, step by step, under one error handler.
 #include "job/backup_and_repair.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The maintenance run and how it ended.
 #pragma once
 
 #include "job/progress_text.h"

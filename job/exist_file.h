@@ -1,3 +1,4 @@
+// Whether a path names an existing file.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// The numeric test and the leading-number reading of copies' dates.
 #include "job/numeric_text.h"
 
 #include <cmath>

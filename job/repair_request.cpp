@@ -1,3 +1,4 @@
+// The compact-and-repair request to the Access driver.
 #include "job/repair_request.h"
 
 namespace job {

@@ -1,3 +1,4 @@
+// Deleting the oldest dated copies until seven are left.
 #include "job/retention.h"
 
 #include <algorithm>

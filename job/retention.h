@@ -1,3 +1,4 @@
+// The job's last phase: keeping the seven newest dated copies.
 #pragma once
 
 #include <string>

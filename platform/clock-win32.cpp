@@ -1,3 +1,4 @@
+// The clock, and the locale's general date form for the log.
 #include "platform/system-win32.h"
 
 namespace platform::win32 {

@@ -1,3 +1,4 @@
+// Directory listings and attributes in the terms of a Windows program.
 #include <dirent.h>
 #include <fnmatch.h>
 #include <sys/stat.h>

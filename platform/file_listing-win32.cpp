@@ -1,3 +1,4 @@
+// Directory listings and attributes through the Windows find functions.
 #include "platform/path_text.h"
 #include "platform/system-win32.h"
 #include "platform/wildcard.h"

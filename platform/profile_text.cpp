@@ -1,3 +1,4 @@
+// Reading one entry of an initialization file by the Windows profile rules.
 #include "platform/profile_text.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// The program's own file, from /proc/self/exe.
 #include <unistd.h>
 
 #include <cerrno>

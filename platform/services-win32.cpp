@@ -1,3 +1,4 @@
+// What the Windows services share: the start of a run, error texts, the program's file.
 #include <string>
 
 #include "platform/program_location.h"

@@ -1,3 +1,4 @@
+// Reading the settings file, which the system gives no function for.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Reading the settings file with the system's profile function.
 #include <vector>
 
 #include "platform/system-win32.h"

@@ -56,8 +56,11 @@ void Win32Services::appendText(const std::string& path, const std::string& text)
   if (error != ERROR_SUCCESS) {
     // A full disk must not leave half a block for every later one to start
     // inside.
-    SetFilePointerEx(file.get(), before, nullptr, FILE_BEGIN);
-    SetEndOfFile(file.get());
+    if (!SetFilePointerEx(file.get(), before, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+      throw RunTimeError(kPathFileAccessError,
+                         errorText(error) + " (and the part written could not be taken back: " +
+                             errorText(GetLastError()) + ")");
+    }
     raiseAccessError(error);
   }
 }

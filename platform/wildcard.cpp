@@ -1,3 +1,4 @@
+// Matching names against listing patterns.
 #include "platform/wildcard.h"
 
 namespace platform {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "tests/support/log_lines.h"
 #include "tests/support/program_run.h"
 
 namespace testing_support {

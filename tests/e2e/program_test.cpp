@@ -114,11 +114,11 @@ TEST_F(Program, PathsTooShortForTheExpectedNamesEndWithOneErrorLine) {
 
 TEST_F(Program, ARefusedOrImpossibleRepairIsReportedAsFailed) {
   EXPECT_EQ(program.run({{"STANDIN_MODE", "refuse"}}).status, 1);
-  std::vector<std::string> lines = fullRunOf(programPath(database()));
   // Wine's installer keeps its own message and not the driver's.
-  lines[5] = testing_support::underWine() ? "Repair failed: Request Failed"
-                                          : "Repair failed: stand-in driver refused the request";
-  EXPECT_EQ(log(), block(lines));
+  EXPECT_EQ(log(),
+            block(replacing(fullRunOf(programPath(database())), "Repair performed",
+                            underWine() ? "Repair failed: Request Failed"
+                                        : "Repair failed: stand-in driver refused the request")));
   EXPECT_EQ(readFile(todaysCopy()), kOriginal);
 
   std::filesystem::remove(program.logPath());
@@ -127,7 +127,7 @@ TEST_F(Program, ARefusedOrImpossibleRepairIsReportedAsFailed) {
   EXPECT_EQ(program.run().status, 1);
   std::vector<std::string> logged = log();
   ASSERT_EQ(logged.size(), 12u);
-  EXPECT_EQ(logged[6].rfind("Repair failed: ", 0), 0u) << logged[6];
+  EXPECT_TRUE(startsWith(lineAfter(logged, "Start compress and repair"), "Repair failed: "));
   EXPECT_EQ(readFile(database()), kOriginal);
 }
 
@@ -136,8 +136,8 @@ TEST_F(Program, AFailedCopyStopsTheRunBeforeTheRepair) {
   EXPECT_EQ(program.run().status, 1);
   std::vector<std::string> lines = log();
   ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[3], "Start copy");
-  EXPECT_EQ(lines[4].rfind("Copy failed: ", 0), 0u) << lines[4];
+  EXPECT_EQ(lineAfter(lines, "No lockfile present"), "Start copy");
+  EXPECT_TRUE(startsWith(lineAfter(lines, "Start copy"), "Copy failed: "));
   expectUntouched();
 }
 

@@ -1,3 +1,4 @@
+// The POSIX settings read, log append, date form and program location on real files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

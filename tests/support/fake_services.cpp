@@ -1,3 +1,4 @@
+// The test double of the platform: files in memory, a set clock, a recording installer.
 #include "tests/support/fake_services.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Another process holding a file open or locked.
 #include "tests/support/other_process.h"
 
 #include <fcntl.h>

@@ -48,6 +48,7 @@ void becomeCommand(const RunOptions& options, int in, int out, int err, char** a
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
+  closefrom(3);  // nothing the test runner left open reaches the command
   defaultSignals();
   if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
     _exit(126);

@@ -1,3 +1,4 @@
+// Scratch directories and small file helpers for the tests.
 #include "tests/support/scratch_directory.h"
 
 #include <unistd.h>

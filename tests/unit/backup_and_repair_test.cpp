@@ -1,3 +1,4 @@
+// The job's steps and lines, through the test double.
 #include "job/backup_and_repair.h"
 
 #include <gtest/gtest.h>
@@ -5,12 +6,15 @@
 #include <sstream>
 
 #include "tests/support/fake_services.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
 using job::JobResult;
 using testing_support::day;
 using testing_support::FakeServices;
+using testing_support::lineAfter;
+using testing_support::startsWith;
 
 constexpr const char* kDatabase = "/data/muTesselDb.mdb";
 constexpr const char* kTodaysCopy = "/data/muTesselDb20261208.mdb";
@@ -110,9 +114,9 @@ TEST_F(BackupAndRepair, ALockFileInUseStopsTheRun) {
 TEST_F(BackupAndRepair, AStaleLockFileIsDeletedAndTheRunGoesOn) {
   services.addFile("/data/muTesselDb.ldb").attributes |= platform::kHidden;
   std::vector<std::string> lines = run(JobResult::kDone);
-  EXPECT_EQ(lines[2], "Lockfile still present");
-  EXPECT_EQ(lines[3], "Lockfile deleted");
-  EXPECT_EQ(lines[4], "Start copy");
+  EXPECT_EQ(lineAfter(lines, "Databasefile = /data/muTesselDb.mdb"), "Lockfile still present");
+  EXPECT_EQ(lineAfter(lines, "Lockfile still present"), "Lockfile deleted");
+  EXPECT_EQ(lineAfter(lines, "Lockfile deleted"), "Start copy");
   EXPECT_FALSE(services.has("/data/muTesselDb.ldb"));
 }
 
@@ -143,8 +147,9 @@ TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
   services.repairOutcome = {false, "Invalid attribute: PWD=Kv58n2w6"};
   std::vector<std::string> lines = run(JobResult::kFailed);
   ASSERT_EQ(lines.size(), 9u);
-  EXPECT_EQ(lines[6], "Repair failed: Invalid attribute: PWD=********");
-  EXPECT_EQ(lines[8], "Cleanup of old backups finished");
+  EXPECT_EQ(lineAfter(lines, "Start compress and repair"),
+            "Repair failed: Invalid attribute: PWD=********");
+  EXPECT_EQ(lines.back(), "Cleanup of old backups finished");
 }
 
 TEST_F(BackupAndRepair, APathWithADoubleQuoteIsNeverSentToTheDriver) {
@@ -152,7 +157,7 @@ TEST_F(BackupAndRepair, APathWithADoubleQuoteIsNeverSentToTheDriver) {
   setDatabase(odd);
   services.addFile(odd);
   std::vector<std::string> lines = run(JobResult::kFailed);
-  EXPECT_EQ(lines[6].rfind("Repair failed: ", 0), 0u) << lines[6];
+  EXPECT_TRUE(startsWith(lineAfter(lines, "Start compress and repair"), "Repair failed: "));
   EXPECT_TRUE(services.repairRequests.empty());
   EXPECT_EQ(services.copies.size(), 1u);
 }

@@ -1,3 +1,4 @@
+// The numeric test and the leading-number reading.
 #include "job/numeric_text.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The settings reader's rules, case by case.
 #include "platform/profile_text.h"
 
 #include <gtest/gtest.h>

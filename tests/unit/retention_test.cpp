@@ -1,3 +1,4 @@
+// Which dated copies the clean-up keeps and deletes.
 #include "job/retention.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The run driver's block, log and exit statuses.
 #include <gtest/gtest.h>
 
 #include "app/frm_backup_and_repair.h"

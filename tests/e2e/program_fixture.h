@@ -48,26 +48,6 @@ inline std::vector<std::string> block(std::vector<std::string> jobLines) {
   return jobLines;
 }
 
-// The lines of a full run on the database, as the program spells its path.
-inline std::vector<std::string> fullRunOf(const std::string& database) {
-  return {"Databasefile = " + database,
-          "No lockfile present",
-          "Start copy",
-          "Copy performed",
-          "Start compress and repair",
-          "Repair performed",
-          "Start cleanup old backups",
-          "Cleanup of old backups finished"};
-}
-
-// The same when a stale lock file was found and deleted first.
-inline std::vector<std::string> staleLockRunOf(const std::string& database) {
-  std::vector<std::string> lines = fullRunOf(database);
-  lines.erase(std::find(lines.begin(), lines.end(), "No lockfile present"));
-  lines.insert(lines.begin() + 1, {"Lockfile still present", "Lockfile deleted"});
-  return lines;
-}
-
 // The job's own last line: a block ends with it, "End at", the separator and
 // the empty line.
 inline std::string lastJobLine(const std::vector<std::string>& lines) {

@@ -1,5 +1,6 @@
-// Finding lines of a run's report by what they say, not by their position,
-// so that a test names what it checks and survives a line added above it.
+// The lines of a run's report: those of the common runs, and finding lines
+// by what they say, not by their position, so that a test names what it
+// checks and survives a line added above it.
 #pragma once
 
 #include <algorithm>
@@ -19,6 +20,26 @@ inline std::vector<std::string> replacing(std::vector<std::string> lines, const 
                                           const std::string& with) {
   auto found = std::find(lines.begin(), lines.end(), line);
   if (found != lines.end()) *found = with;
+  return lines;
+}
+
+// The lines of a full run on the database, as the program spells its path.
+inline std::vector<std::string> fullRunOf(const std::string& database) {
+  return {"Databasefile = " + database,
+          "No lockfile present",
+          "Start copy",
+          "Copy performed",
+          "Start compress and repair",
+          "Repair performed",
+          "Start cleanup old backups",
+          "Cleanup of old backups finished"};
+}
+
+// The same when a stale lock file was found and deleted first.
+inline std::vector<std::string> staleLockRunOf(const std::string& database) {
+  std::vector<std::string> lines = fullRunOf(database);
+  lines.erase(std::find(lines.begin(), lines.end(), "No lockfile present"));
+  lines.insert(lines.begin() + 1, {"Lockfile still present", "Lockfile deleted"});
   return lines;
 }
 

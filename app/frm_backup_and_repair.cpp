@@ -9,6 +9,7 @@ namespace app {
 namespace {
 
 const char* const kSeparatorLine = "_________________________________";
+const char* const kProductName = "muTesselServerDbBackupandRepair";
 
 int exitStatusOf(job::JobResult result) {
   switch (result) {
@@ -24,6 +25,14 @@ int exitStatusOf(job::JobResult result) {
 
 }  // namespace
 
+std::string frmBackupAndRepair::calledName() {
+  try {
+    return services_.programLocation().name;
+  } catch (const platform::RunTimeError&) {
+    return kProductName;  // the program cannot find its own file
+  }
+}
+
 int frmBackupAndRepair::Form_Load() {
   const job::JobResult result = job::fncBackupAndRepair(services_, lblOutput);
   std::string logPath;
@@ -35,7 +44,9 @@ int frmBackupAndRepair::Form_Load() {
   } catch (const std::exception& error) {
     // Nobody watches a scheduled run: the reason goes where the scheduler
     // keeps it, and the status says the log is incomplete.
-    std::cerr << "muTesselServerDbBackupandRepair: cannot write the run log"
+    // Named as it was called: one machine may keep several copies of the
+    // program, one a database, each under its own name.
+    std::cerr << calledName() << ": cannot write the run log"
               << (logPath.empty() ? "" : " " + logPath) << ": " << error.what() << std::endl;
     return kExitLogNotWritten;
   }

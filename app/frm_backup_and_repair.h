@@ -2,6 +2,8 @@
 // text in its label, and its load event is the whole run.
 #pragma once
 
+#include <string>
+
 #include "job/progress_text.h"
 #include "platform/services.h"
 
@@ -25,6 +27,9 @@ class frmBackupAndRepair {
   job::ProgressText lblOutput;
 
  private:
+  // The program's file name less its extension, for standard error.
+  std::string calledName();
+
   platform::Services& services_;
 };
 

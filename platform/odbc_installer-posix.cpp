@@ -2,8 +2,11 @@
 // loaded when a run first needs it, so that the program starts, and reports
 // the problem in its log, on a machine that lacks it.
 #include <dlfcn.h>
+#include <strings.h>
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "platform/installer_messages.h"
 #include "platform/system-posix.h"
@@ -19,7 +22,16 @@ using InstallerErrorFunction = std::int16_t (*)(std::uint16_t errorIndex, std::u
                                                 char* message, std::uint16_t messageSize,
                                                 std::uint16_t* messageLength);
 
+using InstalledDriversFunction = int (*)(char* names, std::uint16_t size, std::uint16_t* length);
+using ProfileStringFunction = int (*)(const char* section, const char* key, const char* defaultText,
+                                      char* value, int size, const char* file);
+using SystemFileFunction = char* (*)(char* buffer);
+
 constexpr const char* kInstallerLibraries[] = {"libodbcinst.so.2", "libodbcinst.so"};
+
+// The installer's whole message when it cannot hand a request on to a driver,
+// whatever the reason.
+constexpr const char* kGeneralInstallerError = "General installer error";
 
 // The installer stays loaded for the rest of the run: it may have handed
 // pointers into itself to the driver's setup library.
@@ -47,6 +59,81 @@ std::string installerMessage(void* library) {
   });
 }
 
+template <typename Function>
+Function installerFunction(void* library, const char* name) {
+  return reinterpret_cast<Function>(dlsym(library, name));
+}
+
+// Where the installer keeps its drivers, as it names the file itself.
+std::string driverListName(void* library) {
+  auto directory = installerFunction<SystemFileFunction>(library, "odbcinst_system_file_path");
+  auto file = installerFunction<SystemFileFunction>(library, "odbcinst_system_file_name");
+  if (directory == nullptr || file == nullptr) return "odbcinst.ini";
+  std::vector<char> path(4096), name(4096);
+  return std::string(directory(path.data())) + "/" + file(name.data());
+}
+
+bool driverRegistered(InstalledDriversFunction installedDrivers, const std::string& driver,
+                      bool& listRead) {
+  std::vector<char> names(65535);
+  std::uint16_t length = 0;
+  listRead =
+      installedDrivers(names.data(), static_cast<std::uint16_t>(names.size() - 1), &length) != 0;
+  for (const char* name = names.data(); listRead && *name != '\0'; name += strlen(name) + 1) {
+    if (strcasecmp(name, driver.c_str()) == 0) return true;  // the installer ignores case too
+  }
+  return false;
+}
+
+std::string setupLibraryOf(ProfileStringFunction profileString, const std::string& driver) {
+  // A 64-bit installer looks for Setup64 before Setup.
+  std::vector<const char*> keys = {"Setup"};
+  if (sizeof(void*) == 8) keys.insert(keys.begin(), "Setup64");
+  for (const char* key : keys) {
+    std::vector<char> value(4096);
+    int length = profileString(driver.c_str(), key, "", value.data(),
+                               static_cast<int>(value.size()), "odbcinst.ini");
+    if (length > 0 && value[0] != '\0') return value.data();
+  }
+  return "";
+}
+
+// What can be found out when the installer gives only its general message:
+// it says that the request did not reach a driver, never why. The password
+// travels only in the request, and nothing of the request appears here.
+std::string setupDiagnosis(void* library, const std::string& driver) {
+  const std::string quoted = "\"" + driver + "\"";
+  auto installedDrivers =
+      installerFunction<InstalledDriversFunction>(library, "SQLGetInstalledDrivers");
+  auto profileString =
+      installerFunction<ProfileStringFunction>(library, "SQLGetPrivateProfileString");
+  if (installedDrivers == nullptr || profileString == nullptr) {
+    return "the ODBC installer cannot tell which drivers are registered";
+  }
+  bool listRead = false;
+  if (!driverRegistered(installedDrivers, driver, listRead)) {
+    return listRead ? "no driver is registered as " + quoted + " in " + driverListName(library)
+                    : "the driver list " + driverListName(library) + " cannot be read";
+  }
+  const std::string setup = setupLibraryOf(profileString, driver);
+  if (setup.empty()) {
+    return "the driver registered as " + quoted + " in " + driverListName(library) +
+           " names no Setup library";
+  }
+  const std::string named = "the setup library " + setup + " registered for " + quoted;
+  // Left loaded, as the installer leaves what it loads: unloading a library
+  // whose constructors have run can leave exit handlers pointing nowhere.
+  void* setupLibrary = dlopen(setup.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (setupLibrary == nullptr) {
+    const char* why = dlerror();
+    return named + " cannot be loaded: " + (why != nullptr ? why : "unknown reason");
+  }
+  if (dlsym(setupLibrary, "ConfigDSN") == nullptr && dlsym(setupLibrary, "ConfigDSNW") == nullptr) {
+    return named + " has no ConfigDSN";
+  }
+  return named + " refused the request without a message";
+}
+
 }  // namespace
 
 Outcome PosixServices::configDataSource(std::uint16_t request, const std::string& driver,
@@ -61,7 +148,9 @@ Outcome PosixServices::configDataSource(std::uint16_t request, const std::string
   if (configDataSource(nullptr, request, driver.c_str(), attributes.c_str()) != 0) {
     return {true, ""};
   }
-  return {false, installerMessage(library)};
+  std::string message = installerMessage(library);
+  if (message == kGeneralInstallerError) message += " (" + setupDiagnosis(library, driver) + ")";
+  return {false, message};
 }
 
 }  // namespace platform::posix

@@ -61,14 +61,17 @@ TEST_F(Program, AMissingSettingsFileGivesAFourLineBlock) {
   expectUntouched();
 }
 
-TEST_F(Program, AnUnwritableLogIsReportedOnStandardError) {
-  std::filesystem::create_directory(program.logPath());
-  RunResult result = program.run();
+TEST_F(Program, AnUnwritableLogIsReportedOnStandardErrorUnderTheProgramsOwnName) {
+  ProgramUnderTest renamed(underWine() ? "nightly.exe" : "nightly");
+  renamed.setDatabase(programPath(database()));
+  std::filesystem::create_directory(renamed.logPath());
+  RunResult result = renamed.run();
   EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.standardError.find("cannot write the run log " + programPath(program.logPath())),
-            std::string::npos)
+  EXPECT_EQ(result.standardError.rfind(
+                "nightly: cannot write the run log " + programPath(renamed.logPath()) + ": ", 0),
+            0u)
       << result.standardError;
-  EXPECT_TRUE(std::filesystem::is_empty(program.logPath()));
+  EXPECT_TRUE(std::filesystem::is_empty(renamed.logPath()));
 }
 
 TEST_F(Program, AStaleLockFileIsDeletedAndTheRunGoesOn) {

@@ -1,0 +1,12 @@
+# Makes the packages for the package tests, afresh, in PACKAGES: the .deb
+# from this build (CONFIG, its CPack configuration) and, when WINDOWS_CONFIG
+# names a Windows build's CPack configuration, the .zip from that build.
+file(REMOVE_RECURSE ${PACKAGES})
+foreach(config ${CONFIG} ${WINDOWS_CONFIG})
+  execute_process(COMMAND ${CPACK} --config ${config} -B ${PACKAGES}
+                  OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cpack --config ${config} failed:\n${output}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE ${PACKAGES}/_CPack_Packages)

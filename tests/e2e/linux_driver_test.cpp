@@ -1,0 +1,93 @@
+// The repair step as a Linux administrator meets it: Debian's own Access
+// driver, and the registrations that go wrong, each named in the log.
+#include <glob.h>
+
+#include <algorithm>
+
+#include "tests/e2e/program_fixture.h"
+
+namespace testing_support {
+namespace {
+
+// Debian's Access driver (odbc-mdbtools), wherever the machine's
+// architecture puts it; empty when it is not installed.
+std::string mdbtoolsLibrary() {
+  glob_t found{};
+  std::string path;
+  if (glob("/usr/lib/*/odbc/libmdbodbc.so", 0, nullptr, &found) == 0) path = found.gl_pathv[0];
+  globfree(&found);
+  return path;
+}
+
+// The line after `line`, to be read or replaced.
+std::string& lineAfter(std::vector<std::string>& lines, const std::string& line) {
+  auto at = std::find(lines.begin(), lines.end(), line);
+  EXPECT_NE(at, lines.end()) << line;
+  return at == lines.end() || at + 1 == lines.end() ? lines.front() : *(at + 1);
+}
+
+struct Registration {
+  const char* what;
+  // The installer's driver list; "@mdb@" stands for the real driver and
+  // "@list@" for the list's own path.
+  std::string odbcinst;
+  std::string diagnosis;  // how the log's reason begins, after the installer's general message
+};
+
+void PrintTo(const Registration& registration, std::ostream* out) { *out << registration.what; }
+
+class RealDriver : public Program, public ::testing::WithParamInterface<Registration> {};
+
+TEST_P(RealDriver, TheGeneralInstallerErrorSaysWhyTheRequestWentNowhere) {
+  const std::string library = mdbtoolsLibrary();
+  if (library.empty()) GTEST_SKIP() << "odbc-mdbtools is not installed (tools/install-deps)";
+  const std::string driverList = program.home() / "odbc/odbcinst.ini";
+  auto filledIn = [&](std::string text) {
+    for (const auto& [mark, value] : {std::pair{"@mdb@", library}, {"@list@", driverList}}) {
+      for (std::size_t at; (at = text.find(mark)) != std::string::npos;) {
+        text.replace(at, std::string(mark).size(), value);
+      }
+    }
+    return text;
+  };
+  writeFile(driverList, filledIn(GetParam().odbcinst));
+
+  EXPECT_EQ(program.run().status, 1);
+  // What tells this expected failure from a real one: the copy and the
+  // clean-up went through, and the reason names the driver.
+  std::vector<std::string> expected = block(fullRunOf(database()));
+  std::vector<std::string> logged = log();
+  ASSERT_EQ(logged.size(), expected.size());
+  const std::string reason =
+      "Repair failed: General installer error (" + filledIn(GetParam().diagnosis);
+  std::string& repairLine = lineAfter(logged, "Start compress and repair");
+  EXPECT_EQ(repairLine.rfind(reason, 0), 0u) << repairLine;
+  EXPECT_EQ(repairLine.back(), ')') << repairLine;
+  lineAfter(expected, "Start compress and repair") = repairLine;
+  EXPECT_EQ(logged, expected);
+  EXPECT_EQ(readFile(todaysCopy()), kOriginal);
+  EXPECT_EQ(readFile(program.logPath()).find("Kv58n2w6"), std::string::npos);
+}
+
+const std::string kSection = "[Microsoft Access Driver (*.MDB)]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Registrations, RealDriver,
+    ::testing::Values(
+        Registration{"MdbtoolsUnderTheAccessName",
+                     kSection + "Description = MDB Tools\nDriver = @mdb@\nSetup = @mdb@\n",
+                     "the setup library @mdb@ registered for \"Microsoft Access Driver (*.MDB)\" "
+                     "has no ConfigDSN)"},
+        Registration{"NoSetupLibrary", kSection + "Driver = @mdb@\n",
+                     "the driver registered as \"Microsoft Access Driver (*.MDB)\" in "
+                     "@list@ names no Setup library)"},
+        Registration{"ASetupLibraryThatIsNotThere",
+                     kSection + "Driver = @mdb@\nSetup = /nonexistent/libsetup.so\n",
+                     "the setup library /nonexistent/libsetup.so registered for "
+                     "\"Microsoft Access Driver (*.MDB)\" cannot be loaded: "},
+        Registration{"OnlyUnderItsOwnName", "[MDBTools]\nDriver = @mdb@\nSetup = @mdb@\n",
+                     "no driver is registered as \"Microsoft Access Driver (*.MDB)\" in @list@)"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace
+}  // namespace testing_support

@@ -1,0 +1,220 @@
+// The packages as an administrator gets them: what the .deb holds and with
+// which modes, the program run from where the .deb puts it, the units, the
+// manual page and lintian's verdict; what the Windows .zip holds and its task.
+#include <glob.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+
+#include "tests/e2e/program_fixture.h"
+
+namespace testing_support {
+namespace {
+
+const std::string kProgram = "muTesselServerDbBackupandRepair";
+const std::string kInstallDir = "/opt/" + kProgram;
+const std::string kUnitDir = "/lib/systemd/system/";
+const std::string kDocDir = "/usr/share/doc/mutesselserverdbbackupandrepair/";
+const std::string kManPage = "/usr/share/man/man8/" + kProgram + ".8.gz";
+
+// The one package of that kind that the test run made; empty when none.
+std::string package(const std::string& pattern) {
+  glob_t found{};
+  std::string path;
+  if (glob((std::string(MUTESSEL_PACKAGES) + "/" + pattern).c_str(), 0, nullptr, &found) == 0 &&
+      found.gl_pathc == 1) {
+    path = found.gl_pathv[0];
+  }
+  globfree(&found);
+  return path;
+}
+
+bool installed(const std::string& tool) { return access(("/usr/bin/" + tool).c_str(), X_OK) == 0; }
+
+RunResult run(const std::vector<std::string>& argv,
+              const std::map<std::string, std::string>& environment = {}) {
+  RunOptions options;
+  options.environment = environment;
+  return runCommand(argv, options);
+}
+
+// Whether every line of the text ends in CR LF, and there are lines.
+bool crLfOnly(const std::string& text) {
+  std::size_t lineFeeds = 0, crLfs = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    lineFeeds += text[i] == '\n';
+    crLfs += text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+  }
+  return lineFeeds > 0 && crLfs == lineFeeds;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    result.push_back(text.substr(start, end - start));
+  }
+  return result;
+}
+
+// The .deb, unpacked once for all its tests.
+class DebianPackage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = new ScratchDirectory;
+    ASSERT_FALSE(deb().empty()) << "no single .deb in " MUTESSEL_PACKAGES;
+    ASSERT_EQ(run({"dpkg-deb", "-x", deb(), root_->path()}).status, 0);
+  }
+  static void TearDownTestSuite() { delete root_; }
+
+  static std::string deb() { return package("*.deb"); }
+  static std::string root() { return root_->path(); }
+
+ private:
+  static ScratchDirectory* root_;
+};
+ScratchDirectory* DebianPackage::root_ = nullptr;
+
+TEST_F(DebianPackage, HoldsEachFileWhereItBelongsWithItsMode) {
+  const std::map<std::string, std::string> expected = {
+      {kInstallDir + "/" + kProgram, "-rwxr-xr-x"},
+      {kInstallDir + "/" + kProgram + ".ini.example", "-rw-r--r--"},
+      {kUnitDir + kProgram + ".service", "-rw-r--r--"},
+      {kUnitDir + kProgram + ".timer", "-rw-r--r--"},
+      {kManPage, "-rw-r--r--"},
+      {kDocDir + "copyright", "-rw-r--r--"},
+      {kDocDir + "changelog.gz", "-rw-r--r--"},
+      {kDocDir + "README.md", "-rw-r--r--"},
+      {kDocDir + "examples/database.conf.example", "-rw-r--r--"},
+      {"/usr/share/lintian/overrides/mutesselserverdbbackupandrepair", "-rw-r--r--"}};
+  std::map<std::string, std::string> files;
+  for (const std::string& entry : lines(run({"dpkg-deb", "-c", deb()}).standardOutput)) {
+    // mode owner/group size date time ./path
+    std::size_t path = entry.find(" ./");
+    ASSERT_NE(path, std::string::npos) << entry;
+    EXPECT_EQ(entry.substr(11, 10), "root/root ") << entry;
+    if (entry[0] != 'd') files[entry.substr(path + 2)] = entry.substr(0, 10);
+  }
+  EXPECT_EQ(files, expected);
+  EXPECT_TRUE(crLfOnly(readFile(root() + kInstallDir + "/" + kProgram + ".ini.example")));
+}
+
+TEST_F(DebianPackage, TheInstalledProgramDoesAWholeJobFromWhereItIsInstalled) {
+  ScratchDirectory home;
+  const std::string installation = root() + kInstallDir;
+  const std::string database = home / "muTesselDb.mdb";
+  writeFile(database, kOriginal);
+  // The example settings, with the administrator's one change.
+  std::string settings = readFile(installation + "/" + kProgram + ".ini.example");
+  const std::size_t value = settings.find("\nDatabase=") + 10;
+  settings.replace(value, settings.find('\r', value) - value, database);
+  writeFile(installation + "/" + kProgram + ".ini", settings);
+  writeFile(home / "odbcinst.ini",
+            "[Microsoft Access Driver (*.MDB)]\nDriver = " + std::string(MUTESSEL_STANDIN_SETUP) +
+                "\nSetup = " MUTESSEL_STANDIN_SETUP "\n");
+
+  RunResult result = run(
+      {installation + "/" + kProgram},
+      {{"ODBCSYSINI", home.path()}, {"STANDIN_RECORD", home / "requests.txt"}, {"LC_ALL", "C"}});
+  EXPECT_EQ(result.status, 0) << result.standardError;
+  EXPECT_EQ(linesOf(readFile(installation + "/" + kProgram + ".log")), block(fullRunOf(database)));
+  EXPECT_EQ(readFile(home / ("muTesselDb" + today() + ".mdb")), kOriginal);
+  EXPECT_EQ(readFile(database), std::string(kOriginal) + "repaired\n");
+}
+
+TEST_F(DebianPackage, LintianFindsNoErrorsOrWarnings) {
+  if (!installed("lintian")) GTEST_SKIP() << "lintian is not installed (tools/install-deps)";
+  RunResult result = run({"lintian", "--fail-on", "error,warning", deb()});
+  EXPECT_EQ(result.status, 0) << result.standardOutput << result.standardError;
+}
+
+TEST_F(DebianPackage, TheUnitsVerifyWhereThePackagePutsThem) {
+  if (!installed("systemd-analyze")) GTEST_SKIP() << "systemd is not installed";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to lay the package over /opt in a namespace";
+  const std::string service = root() + kUnitDir + kProgram + ".service";
+  // The package's own tree over /opt, in a mount namespace of its own, so
+  // that the check finds the program that the service starts, and its
+  // manual page.
+  RunResult verify =
+      run({"unshare", "--mount", "sh", "-c",
+           "mount --bind \"$0/opt\" /opt && exec systemd-analyze verify \"$1\" \"$2\"", root(),
+           service, root() + kUnitDir + kProgram + ".timer"},
+          {{"MANPATH", root() + "/usr/share/man"}});
+  EXPECT_EQ(verify.status, 0) << verify.standardOutput << verify.standardError;
+  EXPECT_EQ(verify.standardError, "");
+  // Exposure 1.0 or less, of systemd's scale of 10.
+  RunResult security =
+      run({"systemd-analyze", "security", "--offline=true", "--threshold=10", service});
+  EXPECT_EQ(security.status, 0) << security.standardOutput;
+}
+
+TEST_F(DebianPackage, TheManualPageRendersWithoutAWarning) {
+  if (!installed("groff") || !installed("man")) GTEST_SKIP() << "groff or man-db is not installed";
+  const std::string page = root() + kManPage;
+  RunResult groff = run({"sh", "-c", "zcat \"$0\" | groff -man -ww -z", page});
+  EXPECT_EQ(groff.status, 0);
+  EXPECT_EQ(groff.standardError, "");
+  RunResult man = run({"man", "--warnings", "-l", page}, {{"MANWIDTH", "80"}});
+  EXPECT_EQ(man.status, 0);
+  EXPECT_EQ(man.standardError, "");
+  for (const char* section : {"SETTINGS", "EXIT STATUS", "FILES", "LINUX", "UNDER FAULTS"}) {
+    EXPECT_NE(man.standardOutput.find("\n" + std::string(section) + "\n"), std::string::npos)
+        << section;
+  }
+}
+
+// The Windows .zip, when the test run has a Windows build to make it from.
+class WindowsZip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    zip_ = package("*-win32.zip");
+    if (zip_.empty()) GTEST_SKIP() << "no Windows build given (MUTESSEL_WINDOWS_BUILD)";
+  }
+  std::string member(const std::string& name) {
+    return run({"unzip", "-p", zip_, kProgram + "/" + name}).standardOutput;
+  }
+  std::string zip_;
+};
+
+TEST_F(WindowsZip, HoldsTheProgramTheSettingsTheReadmeAndTheTaskInOneFolder) {
+  EXPECT_EQ(lines(run({"unzip", "-Z1", zip_}).standardOutput),
+            (std::vector<std::string>{
+                kProgram + "/", kProgram + "/README.txt", kProgram + "/" + kProgram + "-task.xml",
+                kProgram + "/" + kProgram + ".ini.example", kProgram + "/" + kProgram + ".exe"}));
+  const std::string program = member(kProgram + ".exe");
+  ASSERT_GT(program.size(), 0x40u);
+  const std::size_t header =
+      static_cast<unsigned char>(program[0x3c]) | static_cast<unsigned char>(program[0x3d]) << 8;
+  EXPECT_EQ(program.substr(header, 6), std::string("PE\0\0\x4c\x01", 6)) << "a 32-bit program";
+  for (const std::string& text : {std::string("README.txt"), kProgram + ".ini.example"}) {
+    EXPECT_TRUE(crLfOnly(member(text))) << text;
+  }
+}
+
+TEST_F(WindowsZip, TheTaskIsWellFormedAndRunsDailyAtThreeForAtMostTwoHours) {
+  if (!installed("xmllint")) GTEST_SKIP() << "xmllint is not installed (libxml2-utils)";
+  ScratchDirectory scratch;
+  const std::string task = scratch / "task.xml";
+  writeFile(task, member(kProgram + "-task.xml"));
+  EXPECT_EQ(readFile(task).substr(0, 2), "\xFF\xFE") << "UTF-16, as the Task Scheduler writes it";
+  EXPECT_EQ(run({"xmllint", "--noout", task}).status, 0);
+  const std::map<std::string, std::string> settings = {
+      {"CalendarTrigger/StartBoundary", "2026-01-01T03:00:00"},
+      {"ScheduleByDay/DaysInterval", "1"},
+      {"Principal/LogonType", "Password"},  // whether the user is logged on or not
+      {"Settings/ExecutionTimeLimit", "PT2H"},
+      {"Settings/StartWhenAvailable", "true"},  // a missed run starts when it can
+      {"Settings/Enabled", "true"},
+      {"Exec/Command", "C:\\" + kProgram + "\\" + kProgram + ".exe"}};
+  for (const auto& [path, value] : settings) {
+    std::string parent = path.substr(0, path.find('/')), child = path.substr(path.find('/') + 1);
+    RunResult read =
+        run({"xmllint", "--xpath",
+             "string(//*[local-name()='" + parent + "']/*[local-name()='" + child + "'])", task});
+    EXPECT_EQ(read.standardOutput, value + "\n") << path;
+  }
+}
+
+}  // namespace
+}  // namespace testing_support

@@ -56,7 +56,8 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   }
   lblOutput.appendLine("Databasefile = " + databasePath);
   const std::string basePath = withoutLast(databasePath, 4);
-  if (!lockCheckPasses(services, lblOutput, basePath + ".ldb")) return JobResult::kStopped;
+  const std::string lockPath = basePath + ".ldb";
+  if (!lockCheckPasses(services, lblOutput, lockPath)) return JobResult::kStopped;
 
   // One reading of the clock names the copy for both the check and the copy,
   // so a run across midnight cannot check one day and copy to the next.
@@ -66,7 +67,9 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
     return JobResult::kAlreadyBackedUp;
   }
   lblOutput.appendLine("Start copy");
-  platform::Outcome copy = services.copyFileNew(databasePath, datedCopy);
+  // A lock file that appears meanwhile means that a program opened the
+  // database during the copy; such a copy is not kept.
+  platform::Outcome copy = services.copyFileNewUnlessChanged(databasePath, datedCopy, lockPath);
   if (!copy.ok) {
     // Without a whole copy the database is not touched.
     lblOutput.appendLine("Copy failed: " + copy.reason);

@@ -83,21 +83,20 @@ void PendingCopy::openNamedTemporary() {
   if (!dir.valid()) failWith(errno);
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::string path = directory_ + "/" + kTemporaryPrefix + "XXXXXX";
-    FileDescriptor fd(mkostemp(path.data(), O_CLOEXEC));
-    if (!fd.valid()) failWith(errno);
+    fd_.reset(mkostemp(path.data(), O_CLOEXEC));
+    if (!fd_.valid()) failWith(errno);
     const char* name = path.c_str() + directory_.size() + 1;
     // Another run that clears dead temporaries may have taken this one in
     // the moment before the lock; it then removes it, and this run starts
     // over. Where the file system has no locks, the temporary goes unlocked,
     // and the other runs leave it alone, for they cannot lock it either.
-    const bool locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
+    const bool locked = flock(fd_.get(), LOCK_EX | LOCK_NB) == 0;
     if (!locked && errno == EWOULDBLOCK) continue;
-    if (locked && !stillNamed(dir.get(), name, fd.get())) continue;
-    fd_.reset(fd.get());
-    fd.reset(-1);
+    if (locked && !stillNamed(dir.get(), name, fd_.get())) continue;
     temporary_ = path;
     return;
   }
+  fd_.reset();
   failWith(EAGAIN);
 }
 

@@ -115,32 +115,19 @@ class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSy
   }
   void TearDown() override { image_.reset(); }
 
-  // Everything in the database's directory, hidden files too.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (auto& entry : std::filesystem::directory_iterator(data())) {
-      names.push_back(entry.path().filename());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  // Waits until the copy has taken a few MiB of the free space: the copy is
-  // then under way, past the database's head.
-  void awaitCopyUnderWay(unsigned long long freeBefore) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-      struct statvfs status {};
-      statvfs(data().c_str(), &status);
-      if (status.f_bfree * status.f_frsize + (4 << 20) < freeBefore) return;
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the copy never started";
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  }
   unsigned long long freeBytes() const {
     struct statvfs status {};
     statvfs(data().c_str(), &status);
     return status.f_bfree * status.f_frsize;
+  }
+  // Waits until the copy has taken a few MiB of the free space: the copy is
+  // then under way, past the database's head.
+  void awaitCopyUnderWay(unsigned long long freeBefore) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (freeBytes() + (4 << 20) >= freeBefore) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the copy never started";
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
   }
 
   const std::string content_ = patterned(64 << 20);
@@ -158,7 +145,7 @@ TEST_P(OnFileSystem, AFullRunKeepsAWholeCopyAndTheSevenNewest) {
   for (int day = 4; day <= 9; ++day)
     expected.push_back("muTesselDb2020010" + std::to_string(day) + ".mdb");
   expected.push_back("muTesselDb" + today() + ".mdb");
-  EXPECT_EQ(entries(), expected);
+  EXPECT_EQ(namesIn(data()), expected);
 }
 
 TEST_P(OnFileSystem, AKillInMidCopyIsUndoneByTheNextRun) {
@@ -167,7 +154,7 @@ TEST_P(OnFileSystem, AKillInMidCopyIsUndoneByTheNextRun) {
   killed->kill();
   killed->wait();
   EXPECT_EQ(program.run().status, 0);
-  EXPECT_EQ(entries(),
+  EXPECT_EQ(namesIn(data()),
             (std::vector<std::string>{"muTesselDb.mdb", "muTesselDb" + today() + ".mdb"}));
   EXPECT_TRUE(readFile(todaysCopy()) == content_);
 }
@@ -201,7 +188,7 @@ TEST_P(OnFileSystem, ACopyTakenWhileTheDatabaseIsWrittenIsNotKept) {
   const std::vector<std::string> lines = log();
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[lines.size() - 4].rfind("Copy failed: ", 0), 0u) << lines[lines.size() - 4];
-  EXPECT_EQ(entries(), std::vector<std::string>{"muTesselDb.mdb"});
+  EXPECT_EQ(namesIn(data()), std::vector<std::string>{"muTesselDb.mdb"});
   EXPECT_FALSE(exists(program.recordPath())) << "a repair was asked for";
   // The next run, with the database left alone, does the whole job.
   EXPECT_EQ(program.run().status, 0);

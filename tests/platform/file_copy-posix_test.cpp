@@ -21,6 +21,7 @@
 namespace {
 
 using testing_support::exists;
+using testing_support::namesIn;
 using testing_support::readFile;
 using testing_support::ScratchDirectory;
 using testing_support::writeFile;
@@ -29,15 +30,6 @@ std::size_t entriesIn(const std::string& directory) {
   std::size_t count = 0;
   for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(directory)) ++count;
   return count;
-}
-
-std::vector<std::string> namesIn(const std::string& directory) {
-  std::vector<std::string> names;
-  for (auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 using Names = std::vector<std::string>;

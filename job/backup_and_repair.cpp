@@ -56,8 +56,7 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   }
   lblOutput.appendLine("Databasefile = " + databasePath);
   const std::string basePath = withoutLast(databasePath, 4);
-  const std::string lockPath = basePath + ".ldb";
-  if (!lockCheckPasses(services, lblOutput, lockPath)) return JobResult::kStopped;
+  if (!lockCheckPasses(services, lblOutput, basePath + ".ldb")) return JobResult::kStopped;
 
   // One reading of the clock names the copy for both the check and the copy,
   // so a run across midnight cannot check one day and copy to the next.
@@ -69,7 +68,8 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   lblOutput.appendLine("Start copy");
   // A lock file that appears meanwhile means that a program opened the
   // database during the copy; such a copy is not kept.
-  platform::Outcome copy = services.copyFileNewUnlessChanged(databasePath, datedCopy, lockPath);
+  platform::Outcome copy =
+      services.copyFileNewUnlessChanged(databasePath, datedCopy, basePath + ".ldb");
   if (!copy.ok) {
     // Without a whole copy the database is not touched.
     lblOutput.appendLine("Copy failed: " + copy.reason);

@@ -67,7 +67,10 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
     return JobResult::kAlreadyBackedUp;
   }
   lblOutput.appendLine("Start copy");
-  platform::Outcome copy = services.copyFileNew(databasePath, datedCopy);
+  // A lock file that appears meanwhile means that a program opened the
+  // database during the copy; such a copy is not kept.
+  platform::Outcome copy =
+      services.copyFileNewUnlessChanged(databasePath, datedCopy, basePath + ".ldb");
   if (!copy.ok) {
     // Without a whole copy the database is not touched.
     lblOutput.appendLine("Copy failed: " + copy.reason);

@@ -1,157 +1,240 @@
-// A copy that is either whole under the target's name or not there at all.
+// A copy that is either whole under the target's name or not there at all,
+// and that is only kept when the database did not change while it was read.
 //
-// The data goes into an unnamed file in the target's directory, is flushed
-// to disk, and only then gets its name; linking fails when the name is
-// taken, so an existing file is never replaced. A failure or a kill part way
-// leaves nothing behind, and no space stays held.
+// The data goes into a file that has no name yet (pending_copy-posix.cpp
+// says how on each kind of file system), is flushed to disk, is checked
+// against the database, and only then gets its name; naming fails when the
+// name is taken, so an existing file is never replaced. A failure or a kill
+// part way leaves nothing behind, and no space stays held.
+//
+// The source is only held open for reading: no lock is taken on it that
+// Access, a file server or its clients would trip over. A writer can
+// therefore change it mid-copy, and such a copy, old bytes before the edit
+// and new ones after it, is worse than none, because it is trusted. The
+// check after the copy catches it: the database's size and times, to the
+// nanosecond, must be as before; where times cannot be trusted to show a
+// change, the copy is also compared with the database byte for byte.
+#include "platform/file_copy-posix.h"
+
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "platform/path_text.h"
-#include "platform/system-posix.h"
 
 namespace platform::posix {
 namespace {
 
-struct Failure {
-  int error;
-};
+constexpr const char* kChanged = "The database changed during the copy";
+constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-[[noreturn]] void fail(int error) { throw Failure{error}; }
-
-// The file the data is written to before it gets the target's name: unnamed
-// where the file system allows it, else under a hidden temporary name that
-// the listing leaves out.
-class PendingFile {
- public:
-  explicit PendingFile(const std::string& directory) {
-    fd_.reset(open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (fd_.valid()) return;
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) fail(errno);
-    std::string name = directory + "/.muTesselCopy-XXXXXX";
-    fd_.reset(mkostemp(name.data(), O_CLOEXEC));
-    if (!fd_.valid()) fail(errno);
-    temporaryName_ = name;
-  }
-
-  ~PendingFile() {
-    if (!temporaryName_.empty()) unlink(temporaryName_.c_str());
-  }
-
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  int fd() const { return fd_.get(); }
-
-  // Gives the file its name; fails when the name is already taken.
-  void linkAs(const std::string& target) {
-    if (temporaryName_.empty()) {
-      std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        fail(errno);
-      }
-      return;
-    }
-    if (link(temporaryName_.c_str(), target.c_str()) != 0) fail(errno);
-  }
-
- private:
-  FileDescriptor fd_;
-  std::string temporaryName_;
-};
+[[noreturn]] void failBecause(const std::string& reason) { throw CopyFailure{reason}; }
 
 void writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t written = write(fd, data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0) fail(errno);
-    if (written == 0) fail(ENOSPC);
+    if (written < 0) failWith(errno);
+    if (written == 0) failWith(ENOSPC);
     data += written;
     size -= static_cast<std::size_t>(written);
   }
 }
 
-void copyByReadAndWrite(int from, int to) {
-  char buffer[1 << 16];
+off_t copyByReadAndWrite(int from, int to, off_t copied) {
+  std::vector<char> buffer(1 << 16);
   for (;;) {
-    ssize_t got = read(from, buffer, sizeof buffer);
+    ssize_t got = read(from, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) fail(errno);
-    if (got == 0) return;
-    writeAll(to, buffer, static_cast<std::size_t>(got));
+    if (got < 0) failWith(errno);
+    if (got == 0) return copied;
+    writeAll(to, buffer.data(), static_cast<std::size_t>(got));
+    copied += got;
   }
 }
 
-// The kernel copies without passing the data through this process, and on
-// file systems that can, shares the blocks; where it cannot, plain reads and
-// writes take over.
-void copyContents(int from, int to) {
-  bool copiedAny = false;
+// Copies to the end of the source and tells how many bytes it wrote. The
+// kernel copies without passing the data through this process, and on file
+// systems that can (XFS with reflink, btrfs), shares the blocks; where it
+// cannot, plain reads and writes take over.
+off_t copyContents(int from, int to) {
+  off_t copied = 0;
   for (;;) {
-    ssize_t copied = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (copied == 0) return;
-    if (copied > 0) {
-      copiedAny = true;
+    ssize_t step = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    if (step == 0) return copied;
+    if (step > 0) {
+      copied += step;
       continue;
     }
     if (errno == EINTR) continue;
     bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
                        errno == EINVAL || errno == EBADF;
-    if (copiedAny || !unsupported) fail(errno);
-    copyByReadAndWrite(from, to);
-    return;
+    if (copied > 0 || !unsupported) failWith(errno);
+    return copyByReadAndWrite(from, to, copied);
   }
 }
 
 void keepModeAndTimes(int to, const struct stat& source) {
-  if (fchmod(to, source.st_mode & 0777) != 0) fail(errno);
+  if (fchmod(to, source.st_mode & 0777) != 0) failWith(errno);
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  if (futimens(to, times) != 0) fail(errno);
+  if (futimens(to, times) != 0) failWith(errno);
 }
 
-void syncDirectory(const std::string& directory) {
-  FileDescriptor dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid() || fsync(dir.get()) != 0) fail(errno);
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-void copyNew(const std::string& source, const std::string& target) {
-  FileDescriptor from(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!from.valid()) fail(errno);
+// Whether the source's times would have moved had it been written during
+// the copy. They do on the local file systems that keep times to the
+// nanosecond, unless the file was written just before the copy began: a
+// write in the same tick of the kernel's clock as the one before it, or one
+// still under way at the start, leaves them as they were. FAT and exFAT keep
+// times in steps of 10 ms to 2 s, and FUSE and network mounts may show
+// times that the kernel holds from a while ago.
+bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
+  struct statfs system {};
+  if (fstatfs(fd, &system) != 0) return false;
+  switch (static_cast<unsigned long>(system.f_type)) {
+    case EXT4_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+      break;
+    default:
+      return false;
+  }
+  const time_t newest =
+      before.st_mtim.tv_sec > before.st_ctim.tv_sec ? before.st_mtim.tv_sec : before.st_ctim.tv_sec;
+  return start.tv_sec - newest > 2;
+}
+
+// Reads `size` bytes at `offset`, or fewer at the end of the file.
+std::size_t readAt(int fd, char* data, std::size_t size, off_t offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t got = pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) failWith(errno);
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+bool sameContents(int a, int b, off_t size) {
+  std::vector<char> left(1 << 20), right(1 << 20);
+  for (off_t at = 0; at < size;) {
+    const std::size_t want = static_cast<std::size_t>(
+        size - at < static_cast<off_t>(left.size()) ? size - at : static_cast<off_t>(left.size()));
+    if (readAt(a, left.data(), want, at) != want || readAt(b, right.data(), want, at) != want ||
+        std::memcmp(left.data(), right.data(), want) != 0) {
+      return false;
+    }
+    at += static_cast<off_t>(want);
+  }
+  return true;
+}
+
+// Fails unless the copy holds the database as it was all through the copy.
+void checkUnchanged(const std::string& source, int from, int to, const struct stat& before,
+                    off_t copied, const struct timespec& start, bool contentsOnly) {
+  struct stat after {
+  }, named{}, written{};
+  if (fstat(from, &after) != 0 || fstat(to, &written) != 0) failWith(errno);
+  // A database replaced under its name counts as changed too.
+  const bool stillThere = stat(source.c_str(), &named) == 0 && named.st_dev == before.st_dev &&
+                          named.st_ino == before.st_ino;
+  if (!stillThere || after.st_size != before.st_size) failBecause(kChanged);
+  if (!contentsOnly &&
+      (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
+    failBecause(kChanged);
+  }
+  if (copied != before.st_size || written.st_size != before.st_size) {
+    failBecause("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +
+                " bytes were copied");
+  }
+  if ((contentsOnly || !timesShowEveryChange(from, before, start)) &&
+      !sameContents(from, to, before.st_size)) {
+    failBecause(kChanged);
+  }
+}
+
+// A program that opens the database creates its lock file; one that came
+// during the copy may have written to the database.
+void checkNoLockFile(const std::string& lockFile) {
   struct stat status {};
-  if (fstat(from.get(), &status) != 0) fail(errno);
-  if (!S_ISREG(status.st_mode)) fail(S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+  if (lockFile.empty()) return;
+  if (lstat(lockFile.c_str(), &status) == 0) failBecause(kLockAppeared);
+  if (errno != ENOENT && errno != ENOTDIR) failWith(errno);
+}
+
+// Makes the new name durable. File systems that cannot sync a directory
+// (some FUSE and network mounts) say so, and keep their names as they keep
+// them; a real failure means that the name may not survive a crash, and a
+// copy that is not known to be on disk is no copy.
+void syncDirectory(const std::string& directory, const std::string& target) {
+  FileDescriptor dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const int error = !dir.valid() ? errno : fsync(dir.get()) != 0 ? errno : 0;
+  if (error == 0 || error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS) {
+    return;
+  }
+  unlink(target.c_str());
+  failWith(error);
+}
+
+void copyChecked(const std::string& source, const std::string& target, const std::string& lockFile,
+                 const CopyOptions& options) {
+  FileDescriptor from(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!from.valid()) failWith(errno);
+  struct stat before {};
+  if (fstat(from.get(), &before) != 0) failWith(errno);
+  if (!S_ISREG(before.st_mode)) failWith(S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
+  struct timespec start {};
+  clock_gettime(CLOCK_REALTIME, &start);
   struct stat existing {};
-  if (lstat(target.c_str(), &existing) == 0) fail(EEXIST);
+  if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
 
   const std::string directory = directoryOf(target);
-  PendingFile pending(directory);
-  copyContents(from.get(), pending.fd());
-  keepModeAndTimes(pending.fd(), status);
-  if (fsync(pending.fd()) != 0) fail(errno);
-  pending.linkAs(target);
-  try {
-    syncDirectory(directory);
-  } catch (const Failure&) {
-    // The name may not survive a crash; a copy that is not known to be on
-    // disk is no copy.
-    unlink(target.c_str());
-    throw;
-  }
+  clearDeadTemporaries(directory);
+  PendingCopy pending(directory, options.firstWay);
+  const off_t copied = copyContents(from.get(), pending.fd());
+  keepModeAndTimes(pending.fd(), before);
+  if (fsync(pending.fd()) != 0) failWith(errno);
+  if (options.afterData) options.afterData();
+  checkUnchanged(source, from.get(), pending.fd(), before, copied, start, options.contentsOnly);
+  checkNoLockFile(lockFile);
+  pending.nameAs(target);
+  syncDirectory(directory, target);
 }
 
 }  // namespace
 
-Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target) {
+Outcome copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
+                const CopyOptions& options) {
   try {
-    copyNew(source, target);
+    copyChecked(source, target, lockFile, options);
     return {true, ""};
-  } catch (const Failure& failure) {
-    return {false, errnoText(failure.error)};
+  } catch (const CopyFailure& failure) {
+    return {false, failure.reason};
   }
+}
+
+Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target) {
+  return copyNew(source, target, "");
+}
+
+Outcome PosixServices::copyFileNewUnlessChanged(const std::string& source,
+                                                const std::string& target,
+                                                const std::string& lockFile) {
+  return copyNew(source, target, lockFile);
 }
 
 }  // namespace platform::posix

@@ -1,10 +1,17 @@
 // A copy that is either whole under the target's name or not there at all.
 //
-// The data goes to a hidden temporary name beside the target, is flushed to
-// disk, and only then is moved to the target's name; the move never replaces
-// an existing file. The temporary's name carries the process's id, so that a
-// run only ever moves its own; those that killed runs left behind are
-// cleared by the next copy.
+// The source is held open for reading with read sharing only, so that no
+// writer can start while it is read; a writer already there makes the open
+// fail. The data goes to a hidden temporary beside the target, "~mt<pid>.tmp",
+// never longer than the dated name, so that a target that fits in MAX_PATH
+// always has room for it. The run holds its temporary open, without sharing,
+// from its creation to its rename: it writes, flushes, gives it its final
+// attributes and renames it through that one handle, and the rename never
+// replaces an existing file. Temporaries that killed runs left, of any day,
+// are cleared by the next copy; the system refuses to open one that a live
+// run holds, so those stay.
+#include <vector>
+
 #include "platform/path_text.h"
 #include "platform/system-win32.h"
 
@@ -12,66 +19,176 @@ namespace platform::win32 {
 namespace {
 
 struct Failure {
-  DWORD error;
+  std::string reason;
 };
 
-[[noreturn]] void fail(DWORD error) { throw Failure{error}; }
+[[noreturn]] void fail(DWORD error) { throw Failure{errorText(error)}; }
+[[noreturn]] void failBecause(const std::string& reason) { throw Failure{reason}; }
 
-// "~muTesselDb20261208.mdb." for the target muTesselDb20261208.mdb.
-std::string temporaryPrefixFor(const std::string& target) {
-  const std::string directory(directoryPrefix(target));
-  return directory + "~" + target.substr(directory.size()) + ".";
+constexpr const char* kTemporaryPattern = "~mt*.tmp";
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Marks an open file for deletion when its handle closes.
+bool deleteOnClose(HANDLE file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-// Deletes a temporary, even one left read-only. One that another run has
-// open stays: the system refuses to delete it.
-void removeTemporary(const std::string& path) {
-  if (DeleteFileA(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return;
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileA(path.c_str());
+bool setAttributes(HANDLE file, DWORD attributes) {
+  FILE_BASIC_INFO basic{};  // times left at zero stay as they are
+  basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
-void flushToDisk(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) fail(GetLastError());
-  BOOL flushed = FlushFileBuffers(file);
-  DWORD error = GetLastError();
-  CloseHandle(file);
-  if (!flushed) fail(error);
+// Deletes an open file when its handle closes, even a read-only one.
+bool discard(HANDLE file) {
+  setAttributes(file, FILE_ATTRIBUTE_NORMAL);
+  return deleteOnClose(file);
 }
 
-void copyNew(const std::string& source, const std::string& target, const std::string& temporary) {
+// Deletes a temporary that no run has open.
+void removeDeadTemporary(const std::string& path) {
+  Handle file(CreateFileA(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.valid()) discard(file.get());  // else held by a live run, or gone
+}
+
+// The temporary that the data goes to, held open until it has its name, and
+// removed when it has none by then.
+class PendingCopy {
+ public:
+  explicit PendingCopy(const std::string& path)
+      : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
+    if (!file_.valid()) fail(GetLastError());
+  }
+  ~PendingCopy() {
+    if (!named_) discard(file_.get());
+  }
+  PendingCopy(const PendingCopy&) = delete;
+  PendingCopy& operator=(const PendingCopy&) = delete;
+
+  HANDLE get() const { return file_.get(); }
+
+  // Renames it to `target`; fails when that name is taken.
+  void nameAs(const std::string& target) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
+    if (length <= 0) fail(GetLastError());
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + sizeof(WCHAR) * length);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * (length - 1));
+    MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, rename->FileName, length);
+    if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+      fail(GetLastError());
+    }
+    named_ = true;
+    // The rename reaches the disk with the file's next flush; a copy whose
+    // name is not known to be on disk is no copy.
+    if (!FlushFileBuffers(file_.get())) {
+      const DWORD error = GetLastError();
+      named_ = !discard(file_.get());
+      fail(error);
+    }
+  }
+
+ private:
+  Handle file_;
+  bool named_ = false;
+};
+
+void copyContents(HANDLE from, HANDLE to, ULONGLONG size) {
+  std::vector<char> buffer(1 << 20);
+  ULONGLONG copied = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      fail(GetLastError());
+    }
+    if (got == 0) break;
+    DWORD written = 0;
+    if (!WriteFile(to, buffer.data(), got, &written, nullptr)) fail(GetLastError());
+    if (written != got) fail(ERROR_DISK_FULL);
+    copied += got;
+  }
+  if (copied != size) {
+    failBecause("Only " + std::to_string(copied) + " of " + std::to_string(size) +
+                " bytes were copied");
+  }
+}
+
+void copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
+             const std::string& temporary) {
+  Handle from(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!from.valid()) fail(GetLastError());
+  BY_HANDLE_FILE_INFORMATION status{};
+  if (!GetFileInformationByHandle(from.get(), &status)) fail(GetLastError());
+  if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) fail(ERROR_ACCESS_DENIED);
   if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) fail(ERROR_FILE_EXISTS);
-  if (!CopyFileA(source.c_str(), temporary.c_str(), TRUE)) fail(GetLastError());
-  DWORD attributes = GetFileAttributesA(temporary.c_str());
-  // Hidden, so that no listing of the copies shows it; writable, to flush it.
-  if (!SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN)) fail(GetLastError());
-  flushToDisk(temporary);
-  if (!MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+
+  PendingCopy pending(temporary);
+  copyContents(from.get(), pending.get(),
+               (static_cast<ULONGLONG>(status.nFileSizeHigh) << 32) | status.nFileSizeLow);
+  if (!SetFileTime(pending.get(), nullptr, nullptr, &status.ftLastWriteTime)) {
     fail(GetLastError());
   }
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_HIDDEN);
+  if (!FlushFileBuffers(pending.get())) fail(GetLastError());
+  if (!lockFile.empty() && GetFileAttributesA(lockFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    failBecause("The database's lock file appeared during the copy");
+  }
+  // The source's attributes, less hidden: a copy that stayed hidden would
+  // never be seen by the clean-up of old copies again.
+  if (!setAttributes(pending.get(), status.dwFileAttributes & ~FILE_ATTRIBUTE_HIDDEN)) {
+    fail(GetLastError());
+  }
+  pending.nameAs(target);
+}
+
+Outcome copyWithTemporary(Services& services, const std::string& source, const std::string& target,
+                          const std::string& lockFile) {
+  const std::string directory(directoryPrefix(target));
+  for (const std::string& name :
+       services.listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
+    removeDeadTemporary(directory + name);
+  }
+  const std::string temporary = directory + "~mt" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  try {
+    copyNew(source, target, lockFile, temporary);
+    return {true, ""};
+  } catch (const Failure& failure) {
+    return {false, failure.reason};
   }
 }
 
 }  // namespace
 
 Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target) {
-  const std::string prefix = temporaryPrefixFor(target);
-  // Those that killed runs left behind.
-  for (const std::string& name : listDirectory(prefix + "*.tmp", kListHiddenAndSystem)) {
-    removeTemporary(std::string(directoryPrefix(prefix)) + name);
-  }
-  const std::string temporary = prefix + std::to_string(GetCurrentProcessId()) + ".tmp";
-  try {
-    copyNew(source, target, temporary);
-    return {true, ""};
-  } catch (const Failure& failure) {
-    removeTemporary(temporary);
-    return {false, errorText(failure.error)};
-  }
+  return copyWithTemporary(*this, source, target, "");
+}
+
+Outcome Win32Services::copyFileNewUnlessChanged(const std::string& source,
+                                                const std::string& target,
+                                                const std::string& lockFile) {
+  return copyWithTemporary(*this, source, target, lockFile);
 }
 
 }  // namespace platform::win32

@@ -122,6 +122,13 @@ class Services {
   virtual Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                    const std::string& attributes) = 0;
 
+  // Copies `source` to `target` as copyFileNew does, and keeps the copy only
+  // when the source did not change while it was read and `lockFile` did not
+  // appear meanwhile: a program that opened the database then may have
+  // written to it. A copy not kept leaves nothing, and the reason says why.
+  virtual Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
+                                           const std::string& lockFile) = 0;
+
   // The file beside the executable named after it, with `extension`: where
   // its settings file and its run log are.
   std::string besideProgram(const std::string& extension) {

@@ -26,6 +26,8 @@ class PosixServices final : public Services {
   std::string generalDate(const LocalTime& time) override;
   Outcome configDataSource(std::uint16_t request, const std::string& driver,
                            const std::string& attributes) override;
+  Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
+                                   const std::string& lockFile) override;
 
  private:
   // Read once, at the start: an upgrade that replaces the program's file

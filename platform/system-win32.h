@@ -29,6 +29,8 @@ class Win32Services final : public Services {
   std::string generalDate(const LocalTime& time) override;
   Outcome configDataSource(std::uint16_t request, const std::string& driver,
                            const std::string& attributes) override;
+  Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
+                                   const std::string& lockFile) override;
 };
 
 // The system's text for an error code, without its trailing line break.

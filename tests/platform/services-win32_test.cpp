@@ -100,4 +100,39 @@ TEST_F(Win32Services, CopyNeverReplacesAndLeavesNothingBehindOnFailure) {
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"copy.mdb", "db.mdb", "fresh.mdb"}));
 }
 
+// A killed run's temporary, of any day, goes; a live run's stays. The
+// temporary is no longer than the dated name, so a dated path of 258
+// characters, which fits in MAX_PATH, leaves room for it.
+TEST_F(Win32Services, CopyClearsDeadTemporariesAndFitsBesideALongName) {
+  write("db.mdb", "data");
+  write("~mt4242.tmp", "part", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  write("~mt17.tmp", "part", FILE_ATTRIBUTE_HIDDEN);
+  HANDLE live = CreateFileA(path("~mt17.tmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::string dated(258 - path("").size(), 'd');
+  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path(dated));
+  CloseHandle(live);
+  EXPECT_TRUE(copy.ok) << copy.reason;
+  EXPECT_EQ(services->attributes(path(dated)) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  using V = std::vector<std::string>;
+  EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"db.mdb", dated, "~mt17.tmp"}));
+}
+
+// A writer that has the database open, or a lock file that appeared, fails
+// the copy and leaves nothing.
+TEST_F(Win32Services, CopyOfADatabaseInUseFails) {
+  write("db.mdb", "data");
+  HANDLE writer =
+      CreateFileA(path("db.mdb").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb")).ok);
+  CloseHandle(writer);
+  write("db.ldb", "");
+  platform::Outcome copy =
+      services->copyFileNewUnlessChanged(path("db.mdb"), path("copy.mdb"), path("db.ldb"));
+  EXPECT_EQ(copy.reason, "The database's lock file appeared during the copy");
+  using V = std::vector<std::string>;
+  EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"db.ldb", "db.mdb"}));
+}
+
 }  // namespace

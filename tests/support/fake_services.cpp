@@ -90,6 +90,13 @@ platform::Outcome FakeServices::copyFileNew(const std::string& source, const std
   return {true, ""};
 }
 
+platform::Outcome FakeServices::copyFileNewUnlessChanged(const std::string& source,
+                                                         const std::string& target,
+                                                         const std::string& lockFile) {
+  copyLockFile = lockFile;
+  return copyFileNew(source, target);
+}
+
 void FakeServices::appendText(const std::string& path, const std::string& text) {
   if (appendRaises) throw *appendRaises;
   FakeFile* file = find(path);

@@ -44,6 +44,7 @@ class FakeServices : public platform::Services {
   std::vector<FakeFile> files;
   std::vector<RepairRequest> repairRequests;
   std::vector<std::string> copies;  // "source -> target"
+  std::string copyLockFile;         // the lock file that the last copy watched
   std::optional<platform::Outcome> copyOutcome;
   platform::Outcome repairOutcome{true, ""};
   std::optional<platform::RunTimeError> repairRaises;
@@ -63,6 +64,8 @@ class FakeServices : public platform::Services {
   std::string generalDate(const platform::LocalTime& time) override;
   platform::Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                      const std::string& attributes) override;
+  platform::Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
+                                             const std::string& lockFile) override;
 
  private:
   static constexpr const char* kProgramName = "muTesselServerDbBackupandRepair";

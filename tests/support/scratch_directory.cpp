@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +44,15 @@ std::string readFile(const std::string& path) {
 bool exists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+std::vector<std::string> namesIn(const std::string& directory) {
+  std::vector<std::string> names;
+  for (auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace testing_support

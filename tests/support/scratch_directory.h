@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -23,5 +24,7 @@ class ScratchDirectory {
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
+// The names in a directory, hidden ones too, in order.
+std::vector<std::string> namesIn(const std::string& directory);
 
 }  // namespace testing_support

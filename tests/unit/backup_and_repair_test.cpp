@@ -61,6 +61,7 @@ TEST_F(BackupAndRepair, AFullRunCopiesRepairsAndCleansUp) {
   EXPECT_EQ(run(JobResult::kDone), expected);
   EXPECT_EQ(services.copies,
             std::vector<std::string>{"/data/muTesselDb.mdb -> " + std::string(kTodaysCopy)});
+  EXPECT_EQ(services.copyLockFile, "/data/muTesselDb.ldb");
   ASSERT_EQ(services.repairRequests.size(), 1u);
   EXPECT_EQ(services.repairRequests[0].request, 2);
   EXPECT_EQ(services.repairRequests[0].driver, "Microsoft Access Driver (*.MDB)");

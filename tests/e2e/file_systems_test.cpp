@@ -1,0 +1,202 @@
+// The built program on the file systems that databases live on, each made
+// on an image file in the build tree and mounted through a loop device:
+// ext4, XFS with reflink, exFAT and NTFS (both through FUSE). On each: a full
+// run with the clean-up of old copies, a run killed in mid-copy and the run
+// after it, and a database written to while it is copied.
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/e2e/program_fixture.h"
+
+namespace testing_support {
+namespace {
+
+struct FileSystem {
+  const char* name;
+  const char* kernelName;          // as /proc/filesystems lists it
+  std::vector<std::string> make;   // the image's path follows
+  std::vector<std::string> mount;  // the device and the mount point follow
+};
+
+const FileSystem kFileSystems[] = {
+    {"ext4", "ext4", {"mkfs.ext4", "-q", "-F"}, {"mount", "-t", "ext4"}},
+    {"xfs_reflink", "xfs", {"mkfs.xfs", "-q", "-f", "-m", "reflink=1"}, {"mount", "-t", "xfs"}},
+    {"exfat_fuse", "fuseblk", {"mkfs.exfat"}, {"mount.exfat-fuse"}},
+    {"ntfs_3g", "fuseblk", {"mkntfs", "-q", "-F", "-f"}, {"ntfs-3g"}},
+};
+
+void PrintTo(const FileSystem& system, std::ostream* out) { *out << system.name; }
+
+RunResult runTool(std::vector<std::string> argv) {
+  RunOptions options;
+  options.environment["PATH"] = "/usr/sbin:/usr/bin:/sbin:/bin";
+  return runCommand(argv, options);
+}
+
+bool kernelHas(const std::string& name) {
+  std::ifstream list("/proc/filesystems");
+  for (std::string line; std::getline(list, line);) {
+    if (line.substr(line.find('\t') + 1) == name) return true;
+  }
+  return false;
+}
+
+// A file system on a sparse image, mounted at `mountPoint` for the object's
+// lifetime; unmounted, detached and deleted however the test ends.
+class MountedImage {
+ public:
+  MountedImage(const FileSystem& system, const std::string& mountPoint) : mountPoint_(mountPoint) {
+    if (geteuid() != 0) {
+      whyNot_ = "mounting a file system needs root";
+    } else if (!kernelHas(system.kernelName)) {
+      whyNot_ = std::string("this kernel has no ") + system.kernelName;
+    } else if (system.kernelName == std::string("fuseblk") && !exists("/dev/fuse")) {
+      whyNot_ = "this machine has no /dev/fuse";
+    } else if (!exists("/dev/loop-control")) {
+      whyNot_ = "this machine has no loop devices";
+    }
+    if (!whyNot_.empty()) return;
+    std::filesystem::create_directories(MUTESSEL_IMAGE_DIRECTORY);
+    image_ = std::string(MUTESSEL_IMAGE_DIRECTORY "/") + system.name + "-" +
+             std::to_string(getpid()) + ".img";
+    std::ofstream(image_).close();
+    std::filesystem::resize_file(image_, 300 << 20);
+    std::vector<std::string> make = system.make;
+    make.push_back(image_);
+    RunResult made = runTool(make);
+    if (made.status != 0) failure_ = "cannot make the file system: " + made.standardError;
+    RunResult loop = runTool({"losetup", "--find", "--show", image_});
+    if (loop.status != 0) {
+      whyNot_ = "no loop device to be had: " + loop.standardError;
+      return;
+    }
+    device_ = loop.standardOutput.substr(0, loop.standardOutput.find('\n'));
+    std::vector<std::string> mount = system.mount;
+    mount.insert(mount.end(), {device_, mountPoint});
+    RunResult mounted = runTool(mount);
+    mounted_ = mounted.status == 0;
+    if (!mounted_) failure_ = "cannot mount: " + mounted.standardError;
+  }
+
+  ~MountedImage() {
+    if (mounted_) runTool({"umount", mountPoint_});
+    if (!device_.empty()) runTool({"losetup", "--detach", device_});
+    if (!image_.empty()) std::filesystem::remove(image_);
+  }
+
+  const std::string& whyNot() const { return whyNot_; }    // why the test cannot run here
+  const std::string& failure() const { return failure_; }  // what went wrong in making it
+
+ private:
+  std::string mountPoint_, image_, device_, whyNot_, failure_;
+  bool mounted_ = false;
+};
+
+std::string patterned(std::size_t size) {
+  std::string content(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
+  return content;
+}
+
+class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSystem> {
+ protected:
+  void SetUp() override {
+    Program::SetUp();
+    std::filesystem::remove(database());  // FUSE mounts only on an empty directory
+    image_ = std::make_unique<MountedImage>(GetParam(), data());
+    if (!image_->whyNot().empty()) GTEST_SKIP() << image_->whyNot();
+    ASSERT_EQ(image_->failure(), "");
+    std::filesystem::remove_all(data() + "/lost+found");
+    writeFile(database(), content_);
+  }
+  void TearDown() override { image_.reset(); }
+
+  unsigned long long freeBytes() const {
+    struct statvfs status {};
+    statvfs(data().c_str(), &status);
+    return status.f_bfree * status.f_frsize;
+  }
+  // Waits until the copy has taken a few MiB of the free space: the copy is
+  // then under way, past the database's head.
+  void awaitCopyUnderWay(unsigned long long freeBefore) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (freeBytes() + (4 << 20) >= freeBefore) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the copy never started";
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+
+  const std::string content_ = patterned(64 << 20);
+  std::unique_ptr<MountedImage> image_;
+};
+
+TEST_P(OnFileSystem, AFullRunKeepsAWholeCopyAndTheSevenNewest) {
+  for (int day = 1; day <= 9; ++day) {
+    writeFile(data() + "/muTesselDb2020010" + std::to_string(day) + ".mdb", "old");
+  }
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_EQ(log(), block(fullRunOf(programPath(database()))));
+  EXPECT_TRUE(readFile(todaysCopy()) == content_);
+  std::vector<std::string> expected = {"muTesselDb.mdb"};
+  for (int day = 4; day <= 9; ++day)
+    expected.push_back("muTesselDb2020010" + std::to_string(day) + ".mdb");
+  expected.push_back("muTesselDb" + today() + ".mdb");
+  EXPECT_EQ(namesIn(data()), expected);
+}
+
+TEST_P(OnFileSystem, AKillInMidCopyIsUndoneByTheNextRun) {
+  auto killed = program.start();
+  ASSERT_NO_FATAL_FAILURE(awaitCopyUnderWay(freeBytes()));
+  killed->kill();
+  killed->wait();
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_EQ(namesIn(data()),
+            (std::vector<std::string>{"muTesselDb.mdb", "muTesselDb" + today() + ".mdb"}));
+  EXPECT_TRUE(readFile(todaysCopy()) == content_);
+}
+
+// 4 KiB at the head and 4 KiB at the tail, written once the copy has passed
+// the head: a copy that kept both would be torn.
+TEST_P(OnFileSystem, ACopyTakenWhileTheDatabaseIsWrittenIsNotKept) {
+  if (underWine()) {
+    GTEST_SKIP() << "a writer outside Wine is not held off by the share mode that holds off "
+                    "writers on Windows";
+  }
+  if (std::string(GetParam().name) == "xfs_reflink") {
+    GTEST_SKIP() << "the copy shares the database's blocks, so no free space shows its progress";
+  }
+  std::string edited = content_;
+  edited.replace(0, 4096, 4096, 'H');
+  edited.replace(edited.size() - 4096, 4096, 4096, 'T');
+  auto running = program.start();
+  ASSERT_NO_FATAL_FAILURE(awaitCopyUnderWay(freeBytes()));
+  {
+    std::fstream writer(database(), std::ios::in | std::ios::out | std::ios::binary);
+    writer.write(edited.data(), 4096);
+    writer.seekp(static_cast<std::streamoff>(edited.size() - 4096));
+    writer.write(edited.data() + edited.size() - 4096, 4096);
+  }
+  if (running->wait().status == 0) {
+    const std::string copy = readFile(todaysCopy());
+    EXPECT_TRUE(copy == content_ || copy == edited) << "a torn copy was kept";
+    return;
+  }
+  const std::vector<std::string> lines = log();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[lines.size() - 4].rfind("Copy failed: ", 0), 0u) << lines[lines.size() - 4];
+  EXPECT_EQ(namesIn(data()), std::vector<std::string>{"muTesselDb.mdb"});
+  EXPECT_FALSE(exists(program.recordPath())) << "a repair was asked for";
+  // The next run, with the database left alone, does the whole job.
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_TRUE(readFile(todaysCopy()) == edited);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFileSystems, OnFileSystem, ::testing::ValuesIn(kFileSystems),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace testing_support

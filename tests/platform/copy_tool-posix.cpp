@@ -1,0 +1,20 @@
+// A copy by one chosen way, for the test that records its system calls:
+//   copy_tool WAY SOURCE TARGET [clash]
+// WAY is the number of a CopyWay. With "clash", another file takes the
+// target's name once the data is written, so that naming the copy fails.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/file_copy-posix.h"
+
+int main(int argc, char** argv) {
+  if (argc < 4) return 2;
+  platform::posix::CopyOptions options;
+  options.firstWay = static_cast<platform::posix::CopyWay>(std::atoi(argv[1]));
+  const std::string target = argv[3];
+  if (argc > 4) options.afterData = [&target] { std::ofstream(target) << "other"; };
+  platform::Outcome copy = platform::posix::copyNew(argv[2], target, "", options);
+  std::puts(copy.ok ? "copied" : copy.reason.c_str());
+  return copy.ok ? 0 : 1;
+}

@@ -69,8 +69,7 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   lblOutput.appendLine("Start copy");
   // A lock file that appears meanwhile means that a program opened the
   // database during the copy; such a copy is not kept.
-  platform::Outcome copy =
-      services.copyFileNewUnlessChanged(databasePath, datedCopy, basePath + ".ldb");
+  platform::Outcome copy = services.copyFileNew(databasePath, datedCopy, basePath + ".ldb");
   if (!copy.ok) {
     // Without a whole copy the database is not touched.
     lblOutput.appendLine("Copy failed: " + copy.reason);

@@ -37,17 +37,6 @@ constexpr const char* kLockAppeared = "The database's lock file appeared during 
 
 [[noreturn]] void failBecause(const std::string& reason) { throw CopyFailure{reason}; }
 
-void writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) failWith(errno);
-    if (written == 0) failWith(ENOSPC);
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
 off_t copyByReadAndWrite(int from, int to, off_t copied) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
@@ -55,7 +44,7 @@ off_t copyByReadAndWrite(int from, int to, off_t copied) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) failWith(errno);
     if (got == 0) return copied;
-    writeAll(to, buffer.data(), static_cast<std::size_t>(got));
+    if (int error = writeAll(to, buffer.data(), static_cast<std::size_t>(got))) failWith(error);
     copied += got;
   }
 }
@@ -227,13 +216,8 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
   }
 }
 
-Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target) {
-  return copyNew(source, target, "");
-}
-
-Outcome PosixServices::copyFileNewUnlessChanged(const std::string& source,
-                                                const std::string& target,
-                                                const std::string& lockFile) {
+Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,
+                                   const std::string& lockFile) {
   return copyNew(source, target, lockFile);
 }
 

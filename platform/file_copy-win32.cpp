@@ -181,13 +181,8 @@ Outcome copyWithTemporary(Services& services, const std::string& source, const s
 
 }  // namespace
 
-Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target) {
-  return copyWithTemporary(*this, source, target, "");
-}
-
-Outcome Win32Services::copyFileNewUnlessChanged(const std::string& source,
-                                                const std::string& target,
-                                                const std::string& lockFile) {
+Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target,
+                                   const std::string& lockFile) {
   return copyWithTemporary(*this, source, target, lockFile);
 }
 

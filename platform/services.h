@@ -101,9 +101,13 @@ class Services {
   // batch lets the implementation look at the other processes once.
   virtual std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) = 0;
 
-  // Copies `source` to `target`, failing if `target` exists. A failed copy
-  // leaves nothing under the target's name.
-  virtual Outcome copyFileNew(const std::string& source, const std::string& target) = 0;
+  // Copies `source` to `target`, failing if `target` exists, and keeps the
+  // copy only when the source did not change while it was read and
+  // `lockFile` (when named) did not appear meanwhile: a program that opened
+  // the database then may have written to it. A copy not kept leaves
+  // nothing under the target's name, and the reason says why.
+  virtual Outcome copyFileNew(const std::string& source, const std::string& target,
+                              const std::string& lockFile) = 0;
 
   // Appends `text` and CR LF to the file in one write, creating the file when
   // missing. Raises RunTimeError when the file cannot be opened or written.
@@ -121,13 +125,6 @@ class Services {
   // with the installer's own message as the reason.
   virtual Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                    const std::string& attributes) = 0;
-
-  // Copies `source` to `target` as copyFileNew does, and keeps the copy only
-  // when the source did not change while it was read and `lockFile` did not
-  // appear meanwhile: a program that opened the database then may have
-  // written to it. A copy not kept leaves nothing, and the reason says why.
-  virtual Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
-                                           const std::string& lockFile) = 0;
 
   // The file beside the executable named after it, with `extension`: where
   // its settings file and its run log are.

@@ -20,14 +20,13 @@ class PosixServices final : public Services {
   std::uint32_t attributes(const std::string& path) override;
   Outcome deleteUnused(const std::string& path) override;
   std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) override;
-  Outcome copyFileNew(const std::string& source, const std::string& target) override;
   void appendText(const std::string& path, const std::string& text) override;
   LocalTime now() override;
   std::string generalDate(const LocalTime& time) override;
   Outcome configDataSource(std::uint16_t request, const std::string& driver,
                            const std::string& attributes) override;
-  Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
-                                   const std::string& lockFile) override;
+  Outcome copyFileNew(const std::string& source, const std::string& target,
+                      const std::string& lockFile) override;
 
  private:
   // Read once, at the start: an upgrade that replaces the program's file

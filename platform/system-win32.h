@@ -23,14 +23,13 @@ class Win32Services final : public Services {
   std::uint32_t attributes(const std::string& path) override;
   Outcome deleteUnused(const std::string& path) override;
   std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) override;
-  Outcome copyFileNew(const std::string& source, const std::string& target) override;
   void appendText(const std::string& path, const std::string& text) override;
   LocalTime now() override;
   std::string generalDate(const LocalTime& time) override;
   Outcome configDataSource(std::uint16_t request, const std::string& driver,
                            const std::string& attributes) override;
-  Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
-                                   const std::string& lockFile) override;
+  Outcome copyFileNew(const std::string& source, const std::string& target,
+                      const std::string& lockFile) override;
 };
 
 // The system's text for an error code, without its trailing line break.

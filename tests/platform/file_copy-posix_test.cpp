@@ -48,7 +48,7 @@ TEST_F(CopyFile, CopiesContentModeAndModificationTime) {
   struct timespec times[2] = {{1000000000, 0}, {1234567890, 123456789}};
   utimensat(AT_FDCWD, (dir / "db.mdb").c_str(), times, 0);
 
-  platform::Outcome copy = services->copyFileNew(dir / "db.mdb", dir / "copy.mdb");
+  platform::Outcome copy = services->copyFileNew(dir / "db.mdb", dir / "copy.mdb", "");
   ASSERT_TRUE(copy.ok) << copy.reason;
   EXPECT_EQ(readFile(dir / "copy.mdb"), content);
   struct stat status {};
@@ -62,7 +62,7 @@ TEST_F(CopyFile, CopiesContentModeAndModificationTime) {
 TEST_F(CopyFile, NeverReplacesAnExistingFile) {
   writeFile(dir / "db.mdb", "new");
   writeFile(dir / "copy.mdb", "old");
-  platform::Outcome copy = services->copyFileNew(dir / "db.mdb", dir / "copy.mdb");
+  platform::Outcome copy = services->copyFileNew(dir / "db.mdb", dir / "copy.mdb", "");
   EXPECT_FALSE(copy.ok);
   EXPECT_EQ(copy.reason, "File exists");
   EXPECT_EQ(readFile(dir / "copy.mdb"), "old");
@@ -71,9 +71,9 @@ TEST_F(CopyFile, NeverReplacesAnExistingFile) {
 TEST_F(CopyFile, FailuresLeaveNothingBehind) {
   writeFile(dir / "db.mdb", "data");
   std::filesystem::create_directory(dir / "folder");
-  EXPECT_FALSE(services->copyFileNew(dir / "missing.mdb", dir / "a.mdb").ok);
-  EXPECT_FALSE(services->copyFileNew(dir / "folder", dir / "b.mdb").ok);
-  EXPECT_FALSE(services->copyFileNew(dir / "db.mdb", dir / "missing/c.mdb").ok);
+  EXPECT_FALSE(services->copyFileNew(dir / "missing.mdb", dir / "a.mdb", "").ok);
+  EXPECT_FALSE(services->copyFileNew(dir / "folder", dir / "b.mdb", "").ok);
+  EXPECT_FALSE(services->copyFileNew(dir / "db.mdb", dir / "missing/c.mdb", "").ok);
   EXPECT_EQ(entriesIn(dir.path()), 2u);
 }
 
@@ -88,7 +88,7 @@ TEST_F(CopyFile, ACopyCutOffPartWayLeavesNoPartialFile) {
     };
     setrlimit(RLIMIT_FSIZE, &limit);
     platform::Outcome copy =
-        platform::systemServices()->copyFileNew(dir / "db.mdb", dir / "copy.mdb");
+        platform::systemServices()->copyFileNew(dir / "db.mdb", dir / "copy.mdb", "");
     _exit(!copy.ok && copy.reason == "File too large" ? 0 : 1);
   }
   int status = 0;
@@ -105,7 +105,7 @@ TEST_F(CopyFile, TemporariesOfDeadRunsGoThoseOfLiveRunsStay) {
   writeFile(dir / ".muTesselCopy-live01", "part of a copy");
   int live = open((dir / ".muTesselCopy-live01").c_str(), O_RDWR);  // as a live run holds it
   ASSERT_EQ(flock(live, LOCK_EX), 0);
-  EXPECT_TRUE(services->copyFileNew(dir / "db.mdb", dir / "copy.mdb").ok);
+  EXPECT_TRUE(services->copyFileNew(dir / "db.mdb", dir / "copy.mdb", "").ok);
   close(live);
   EXPECT_EQ(namesIn(dir.path()), (Names{".muTesselCopy-live01", "copy.mdb", "db.mdb"}));
 }

@@ -91,9 +91,9 @@ TEST_F(Win32Services, DeleteLeavesFilesThatAreReadOnlyOrInUse) {
 TEST_F(Win32Services, CopyNeverReplacesAndLeavesNothingBehindOnFailure) {
   write("db.mdb", "new");
   write("copy.mdb", "old");
-  EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb")).ok);
-  EXPECT_FALSE(services->copyFileNew(path("missing.mdb"), path("other.mdb")).ok);
-  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("fresh.mdb"));
+  EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb"), "").ok);
+  EXPECT_FALSE(services->copyFileNew(path("missing.mdb"), path("other.mdb"), "").ok);
+  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("fresh.mdb"), "");
   EXPECT_TRUE(copy.ok) << copy.reason;
   EXPECT_EQ(services->attributes(path("fresh.mdb")) & FILE_ATTRIBUTE_HIDDEN, 0u);
   using V = std::vector<std::string>;
@@ -110,7 +110,7 @@ TEST_F(Win32Services, CopyClearsDeadTemporariesAndFitsBesideALongName) {
   HANDLE live = CreateFileA(path("~mt17.tmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   const std::string dated(258 - path("").size(), 'd');
-  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path(dated));
+  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path(dated), "");
   CloseHandle(live);
   EXPECT_TRUE(copy.ok) << copy.reason;
   EXPECT_EQ(services->attributes(path(dated)) & FILE_ATTRIBUTE_HIDDEN, 0u);
@@ -125,11 +125,10 @@ TEST_F(Win32Services, CopyOfADatabaseInUseFails) {
   HANDLE writer =
       CreateFileA(path("db.mdb").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb")).ok);
+  EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb"), "").ok);
   CloseHandle(writer);
   write("db.ldb", "");
-  platform::Outcome copy =
-      services->copyFileNewUnlessChanged(path("db.mdb"), path("copy.mdb"), path("db.ldb"));
+  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("copy.mdb"), path("db.ldb"));
   EXPECT_EQ(copy.reason, "The database's lock file appeared during the copy");
   using V = std::vector<std::string>;
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"db.ldb", "db.mdb"}));

@@ -81,20 +81,15 @@ std::vector<platform::Outcome> FakeServices::deleteFiles(const std::vector<std::
   return outcomes;
 }
 
-platform::Outcome FakeServices::copyFileNew(const std::string& source, const std::string& target) {
+platform::Outcome FakeServices::copyFileNew(const std::string& source, const std::string& target,
+                                            const std::string& lockFile) {
+  copyLockFile = lockFile;
   copies.push_back(source + " -> " + target);
   if (copyOutcome) return *copyOutcome;
   if (has(target) || !has(source)) return {false, "cannot copy"};
   std::string content = find(source)->content;
   addFile(target, content);
   return {true, ""};
-}
-
-platform::Outcome FakeServices::copyFileNewUnlessChanged(const std::string& source,
-                                                         const std::string& target,
-                                                         const std::string& lockFile) {
-  copyLockFile = lockFile;
-  return copyFileNew(source, target);
 }
 
 void FakeServices::appendText(const std::string& path, const std::string& text) {

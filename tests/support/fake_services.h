@@ -58,14 +58,13 @@ class FakeServices : public platform::Services {
   std::uint32_t attributes(const std::string& path) override;
   platform::Outcome deleteUnused(const std::string& path) override;
   std::vector<platform::Outcome> deleteFiles(const std::vector<std::string>& paths) override;
-  platform::Outcome copyFileNew(const std::string& source, const std::string& target) override;
   void appendText(const std::string& path, const std::string& text) override;
   platform::LocalTime now() override;
   std::string generalDate(const platform::LocalTime& time) override;
   platform::Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                      const std::string& attributes) override;
-  platform::Outcome copyFileNewUnlessChanged(const std::string& source, const std::string& target,
-                                             const std::string& lockFile) override;
+  platform::Outcome copyFileNew(const std::string& source, const std::string& target,
+                                const std::string& lockFile) override;
 
  private:
   static constexpr const char* kProgramName = "muTesselServerDbBackupandRepair";

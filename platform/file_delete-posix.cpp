@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -59,10 +60,10 @@ std::string procText(const char* path) {
   return text;
 }
 
-// The device of each mount of this process's namespace, by mount id.
-std::map<unsigned long, dev_t> mountDevices() {
+// The device of each mount in a mountinfo file, by mount id.
+std::map<unsigned long, dev_t> mountDevices(const std::string& mountinfo) {
   std::map<unsigned long, dev_t> devices;
-  const std::string mounts = procText("/proc/self/mountinfo");
+  const std::string mounts = procText(mountinfo.c_str());
   for (std::size_t start = 0, end; start < mounts.size(); start = end + 1) {
     end = mounts.find('\n', start);
     if (end == std::string::npos) end = mounts.size();
@@ -74,6 +75,29 @@ std::map<unsigned long, dev_t> mountDevices() {
   }
   return devices;
 }
+
+// The device behind a mount id as a process sees it, its mount namespace's
+// table read the first time it is needed. The kernel's own mounts for pipes,
+// sockets and the like are in no table: a file there is no copy of ours.
+class MountDevices {
+ public:
+  MountDevices() : own_(mountDevices("/proc/self/mountinfo")) {}
+
+  std::optional<dev_t> of(const std::string& process, unsigned long mount) {
+    if (auto found = own_.find(mount); found != own_.end()) return found->second;
+    const std::string proc = "/proc/" + process;
+    char name[64] = {};
+    ssize_t length = readlink((proc + "/ns/mnt").c_str(), name, sizeof name - 1);
+    auto [table, added] = others_.try_emplace(length > 0 ? std::string(name) : proc);
+    if (added) table->second = mountDevices(proc + "/mountinfo");
+    if (auto found = table->second.find(mount); found != table->second.end()) return found->second;
+    return std::nullopt;
+  }
+
+ private:
+  std::map<unsigned long, dev_t> own_;
+  std::map<std::string, std::map<unsigned long, dev_t>> others_;  // by mount namespace
+};
 
 // The files that some process holds a record lock on, from /proc/locks:
 // "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF", the device in hex.
@@ -121,8 +145,7 @@ bool openFileIdentity(int fdinfoDirectory, const char* fd, unsigned long& mount,
 }
 
 // Of the wanted files, those that another process holds open or locked, as
-// far as this process can see. A file open through a mount of another
-// namespace counts by its inode number alone, which errs towards keeping.
+// far as this process can see.
 std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
   std::set<FileIdentity> held;
   for (const FileIdentity& identity : lockedFiles()) {
@@ -130,7 +153,7 @@ std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
   }
   std::multimap<ino_t, FileIdentity> byInode;
   for (const FileIdentity& identity : wanted) byInode.emplace(identity.second, identity);
-  const std::map<unsigned long, dev_t> devices = mountDevices();
+  MountDevices devices;
   DIR* processes = opendir("/proc");
   if (processes == nullptr) return held;
   const std::string self = std::to_string(getpid());
@@ -146,12 +169,11 @@ std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
           !openFileIdentity(dirfd(descriptors), descriptor->d_name, mount, inode)) {
         continue;
       }
-      auto device = devices.find(mount);
       auto [first, last] = byInode.equal_range(inode);
-      for (auto it = first; it != last; ++it) {
-        if (device == devices.end() || device->second == it->second.first) {
-          held.insert(it->second);
-        }
+      if (first == last) continue;
+      const std::optional<dev_t> device = devices.of(process->d_name, mount);
+      for (auto it = first; device && it != last; ++it) {
+        if (*device == it->second.first) held.insert(it->second);
       }
     }
     closedir(descriptors);

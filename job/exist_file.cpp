@@ -8,12 +8,14 @@ namespace job {
 bool fncExistFile(platform::Services& services, const std::string& prmFileName) {
   try {
     if (prmFileName.empty()) return false;
+    // Both must hold: the literal name has attributes and is no directory (a
+    // name holding wildcards has none), and a listing of it finds an entry.
+    // The cheap attribute read goes first, so that a missing name costs no
+    // reading of its whole directory.
+    if ((services.attributes(prmFileName) & platform::kDirectory) != 0) return false;
     std::vector<std::string> names =
         services.listDirectory(prmFileName, platform::kListHiddenAndSystem);
-    if (names.empty() || names.front().empty()) return false;
-    // A name holding wildcards is listed when a file matches it, but only the
-    // literal name counts, and reading its attributes fails.
-    return (services.attributes(prmFileName) & platform::kDirectory) == 0;
+    return !names.empty() && !names.front().empty();
   } catch (const std::exception&) {
     // Every failure, a run-time error or no memory for the listing, reads as
     // a missing file: the caller's own line then says what is missing.

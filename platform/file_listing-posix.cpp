@@ -59,10 +59,13 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
     if (name == "." || name == "..") continue;
     if (fnmatch(matcher.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
     if (isHiddenName(name) && (mask & kHidden) == 0) continue;
-    // Links count as what they point to; only regular files are listed.
-    struct stat status {};
-    if (fstatat(dirfd(directory.get()), name.c_str(), &status, 0) != 0) continue;
-    if (!S_ISREG(status.st_mode)) continue;
+    // Links count as what they point to; only regular files are listed. The
+    // entry's own type, where the file system gives one, spares a look-up.
+    if (entry->d_type != DT_REG) {
+      struct stat status {};
+      if (fstatat(dirfd(directory.get()), name.c_str(), &status, 0) != 0) continue;
+      if (!S_ISREG(status.st_mode)) continue;
+    }
     names.push_back(name);
   }
   return names;

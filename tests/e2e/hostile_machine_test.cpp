@@ -34,10 +34,14 @@ bool have(const std::string& tool) {
 // a second apart, for holders that open it through a server.
 bool openSomewhere(const std::string& path, int attempts) {
   for (int tries = 0; tries < attempts; ++tries) {
-    for (auto& process : std::filesystem::directory_iterator("/proc")) {
-      std::error_code error;
-      for (auto& fd : std::filesystem::directory_iterator(process.path() / "fd", error)) {
-        if (std::filesystem::read_symlink(fd.path(), error) == path) return true;
+    // Processes come and go while they are looked at: every step takes an
+    // error code rather than throwing.
+    std::error_code error;
+    using Entries = std::filesystem::directory_iterator;
+    for (Entries process("/proc", error), end; !error && process != end; process.increment(error)) {
+      std::error_code gone;
+      for (Entries fd(process->path() / "fd", gone); !gone && fd != end; fd.increment(gone)) {
+        if (std::filesystem::read_symlink(fd->path(), gone) == path) return true;
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -35,8 +35,6 @@ namespace {
 constexpr const char* kChanged = "The database changed during the copy";
 constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-[[noreturn]] void failBecause(const std::string& reason) { throw CopyFailure{reason}; }
-
 off_t copyByReadAndWrite(int from, int to, off_t copied) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
@@ -141,18 +139,18 @@ void checkUnchanged(const std::string& source, int from, int to, const struct st
   // A database replaced under its name counts as changed too.
   const bool stillThere = stat(source.c_str(), &named) == 0 && named.st_dev == before.st_dev &&
                           named.st_ino == before.st_ino;
-  if (!stillThere || after.st_size != before.st_size) failBecause(kChanged);
+  if (!stillThere || after.st_size != before.st_size) failStep(kChanged);
   if (!contentsOnly &&
       (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
-    failBecause(kChanged);
+    failStep(kChanged);
   }
   if (copied != before.st_size || written.st_size != before.st_size) {
-    failBecause("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +
-                " bytes were copied");
+    failStep("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +
+             " bytes were copied");
   }
   if ((contentsOnly || !timesShowEveryChange(from, before, start)) &&
       !sameContents(from, to, before.st_size)) {
-    failBecause(kChanged);
+    failStep(kChanged);
   }
 }
 
@@ -161,7 +159,7 @@ void checkUnchanged(const std::string& source, int from, int to, const struct st
 void checkNoLockFile(const std::string& lockFile) {
   struct stat status {};
   if (lockFile.empty()) return;
-  if (lstat(lockFile.c_str(), &status) == 0) failBecause(kLockAppeared);
+  if (lstat(lockFile.c_str(), &status) == 0) failStep(kLockAppeared);
   if (errno != ENOENT && errno != ENOTDIR) failWith(errno);
 }
 
@@ -208,12 +206,7 @@ void copyChecked(const std::string& source, const std::string& target, const std
 
 Outcome copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
                 const CopyOptions& options) {
-  try {
-    copyChecked(source, target, lockFile, options);
-    return {true, ""};
-  } catch (const CopyFailure& failure) {
-    return {false, failure.reason};
-  }
+  return outcomeOf([&] { copyChecked(source, target, lockFile, options); });
 }
 
 Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,

@@ -70,10 +70,7 @@ class PendingCopy {
 // lock nobody holds. A live run holds the lock on its own.
 void clearDeadTemporaries(const std::string& directory);
 
-// Why a step of the copy failed; the service turns it into its outcome.
-struct CopyFailure {
-  std::string reason;
-};
+// Fails the copy's current step with the system's text for `error`.
 [[noreturn]] void failWith(int error);
 
 }  // namespace platform::posix

@@ -18,30 +18,9 @@
 namespace platform::win32 {
 namespace {
 
-struct Failure {
-  std::string reason;
-};
-
-[[noreturn]] void fail(DWORD error) { throw Failure{errorText(error)}; }
-[[noreturn]] void failBecause(const std::string& reason) { throw Failure{reason}; }
+[[noreturn]] void failWith(DWORD error) { failStep(errorText(error)); }
 
 constexpr const char* kTemporaryPattern = "~mt*.tmp";
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
 
 // Marks an open file for deletion when its handle closes.
 bool deleteOnClose(HANDLE file) {
@@ -76,7 +55,7 @@ class PendingCopy {
   explicit PendingCopy(const std::string& path)
       : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
                           CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
-    if (!file_.valid()) fail(GetLastError());
+    if (!file_.valid()) failWith(GetLastError());
   }
   ~PendingCopy() {
     if (!named_) discard(file_.get());
@@ -89,7 +68,7 @@ class PendingCopy {
   // Renames it to `target`; fails when that name is taken.
   void nameAs(const std::string& target) {
     const int length = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
-    if (length <= 0) fail(GetLastError());
+    if (length <= 0) failWith(GetLastError());
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + sizeof(WCHAR) * length);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = FALSE;
@@ -98,7 +77,7 @@ class PendingCopy {
     MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, rename->FileName, length);
     if (!SetFileInformationByHandle(file_.get(), FileRenameInfo, rename,
                                     static_cast<DWORD>(buffer.size()))) {
-      fail(GetLastError());
+      failWith(GetLastError());
     }
     named_ = true;
     // The rename reaches the disk with the file's next flush; a copy whose
@@ -106,7 +85,7 @@ class PendingCopy {
     if (!FlushFileBuffers(file_.get())) {
       const DWORD error = GetLastError();
       named_ = !discard(file_.get());
-      fail(error);
+      failWith(error);
     }
   }
 
@@ -121,17 +100,17 @@ void copyContents(HANDLE from, HANDLE to, ULONGLONG size) {
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      fail(GetLastError());
+      failWith(GetLastError());
     }
     if (got == 0) break;
     DWORD written = 0;
-    if (!WriteFile(to, buffer.data(), got, &written, nullptr)) fail(GetLastError());
-    if (written != got) fail(ERROR_DISK_FULL);
+    if (!WriteFile(to, buffer.data(), got, &written, nullptr)) failWith(GetLastError());
+    if (written != got) failWith(ERROR_DISK_FULL);
     copied += got;
   }
   if (copied != size) {
-    failBecause("Only " + std::to_string(copied) + " of " + std::to_string(size) +
-                " bytes were copied");
+    failStep("Only " + std::to_string(copied) + " of " + std::to_string(size) +
+             " bytes were copied");
   }
 }
 
@@ -139,26 +118,26 @@ void copyNew(const std::string& source, const std::string& target, const std::st
              const std::string& temporary) {
   Handle from(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!from.valid()) fail(GetLastError());
+  if (!from.valid()) failWith(GetLastError());
   BY_HANDLE_FILE_INFORMATION status{};
-  if (!GetFileInformationByHandle(from.get(), &status)) fail(GetLastError());
-  if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) fail(ERROR_ACCESS_DENIED);
-  if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) fail(ERROR_FILE_EXISTS);
+  if (!GetFileInformationByHandle(from.get(), &status)) failWith(GetLastError());
+  if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) failWith(ERROR_ACCESS_DENIED);
+  if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) failWith(ERROR_FILE_EXISTS);
 
   PendingCopy pending(temporary);
   copyContents(from.get(), pending.get(),
                (static_cast<ULONGLONG>(status.nFileSizeHigh) << 32) | status.nFileSizeLow);
   if (!SetFileTime(pending.get(), nullptr, nullptr, &status.ftLastWriteTime)) {
-    fail(GetLastError());
+    failWith(GetLastError());
   }
-  if (!FlushFileBuffers(pending.get())) fail(GetLastError());
+  if (!FlushFileBuffers(pending.get())) failWith(GetLastError());
   if (!lockFile.empty() && GetFileAttributesA(lockFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    failBecause("The database's lock file appeared during the copy");
+    failStep("The database's lock file appeared during the copy");
   }
   // The source's attributes, less hidden: a copy that stayed hidden would
   // never be seen by the clean-up of old copies again.
   if (!setAttributes(pending.get(), status.dwFileAttributes & ~FILE_ATTRIBUTE_HIDDEN)) {
-    fail(GetLastError());
+    failWith(GetLastError());
   }
   pending.nameAs(target);
 }
@@ -171,12 +150,7 @@ Outcome copyWithTemporary(Services& services, const std::string& source, const s
     removeDeadTemporary(directory + name);
   }
   const std::string temporary = directory + "~mt" + std::to_string(GetCurrentProcessId()) + ".tmp";
-  try {
-    copyNew(source, target, lockFile, temporary);
-    return {true, ""};
-  } catch (const Failure& failure) {
-    return {false, failure.reason};
-  }
+  return outcomeOf([&] { copyNew(source, target, lockFile, temporary); });
 }
 
 }  // namespace

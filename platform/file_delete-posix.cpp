@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -50,28 +51,23 @@ bool isNumber(const char* name) {
   return true;
 }
 
-// The whole of a small file under /proc, or nothing when it cannot be read.
-std::string procText(const char* path) {
-  std::string text;
-  FileDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return text;
-  char buffer[4096];
-  for (ssize_t got; (got = read(file.get(), buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  return text;
+// The whole of a small file under /proc, or nothing when it cannot be read:
+// `name` within the directory open as `directory` (AT_FDCWD for a path).
+std::string procText(int directory, const char* name) {
+  FileDescriptor file(openat(directory, name, O_RDONLY | O_CLOEXEC));
+  std::optional<std::string> text;
+  if (file.valid()) text = readAll(file.get(), 64 << 20);
+  return text.value_or("");
 }
 
 // The device of each mount in a mountinfo file, by mount id.
 std::map<unsigned long, dev_t> mountDevices(const std::string& mountinfo) {
   std::map<unsigned long, dev_t> devices;
-  const std::string mounts = procText(mountinfo.c_str());
-  for (std::size_t start = 0, end; start < mounts.size(); start = end + 1) {
-    end = mounts.find('\n', start);
-    if (end == std::string::npos) end = mounts.size();
+  std::istringstream mounts(procText(AT_FDCWD, mountinfo.c_str()));
+  for (std::string line; std::getline(mounts, line);) {
     unsigned long id = 0, parent = 0;
     unsigned major = 0, minor = 0;
-    if (std::sscanf(mounts.c_str() + start, "%lu %lu %u:%u", &id, &parent, &major, &minor) == 4) {
+    if (std::sscanf(line.c_str(), "%lu %lu %u:%u", &id, &parent, &major, &minor) == 4) {
       devices[id] = makedev(major, minor);
     }
   }
@@ -102,24 +98,16 @@ class MountDevices {
 };
 
 // The files that some process holds a record lock on, from /proc/locks:
-// "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF", the device in hex.
+// "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF", the device in hex. No
+// other field holds two colons.
 std::set<FileIdentity> lockedFiles() {
   std::set<FileIdentity> locked;
-  const std::string locks = procText("/proc/locks");
-  for (std::size_t start = 0, end; start < locks.size(); start = end + 1) {
-    end = locks.find('\n', start);
-    if (end == std::string::npos) end = locks.size();
-    const std::string line = locks.substr(start, end - start);
-    for (std::size_t at = line.find(':', line.find(':') + 1); at != std::string::npos;
-         at = line.find(':', at + 1)) {
-      std::size_t field = line.rfind(' ', at);
-      unsigned major = 0, minor = 0;
-      unsigned long inode = 0;
-      if (field != std::string::npos &&
-          std::sscanf(line.c_str() + field + 1, "%x:%x:%lu", &major, &minor, &inode) == 3) {
-        locked.insert({makedev(major, minor), static_cast<ino_t>(inode)});
-        break;
-      }
+  std::istringstream fields(procText(AT_FDCWD, "/proc/locks"));
+  for (std::string field; fields >> field;) {
+    unsigned major = 0, minor = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(field.c_str(), "%x:%x:%lu", &major, &minor, &inode) == 3) {
+      locked.insert({makedev(major, minor), static_cast<ino_t>(inode)});
     }
   }
   return locked;
@@ -128,14 +116,9 @@ std::set<FileIdentity> lockedFiles() {
 // The mount and inode of an open file, from /proc/<pid>/fdinfo/<fd>, which
 // the kernel writes without asking the file's own file system.
 bool openFileIdentity(int fdinfoDirectory, const char* fd, unsigned long& mount, ino_t& inode) {
-  FileDescriptor info(openat(fdinfoDirectory, fd, O_RDONLY | O_CLOEXEC));
-  if (!info.valid()) return false;
-  char text[512];
-  ssize_t got = read(info.get(), text, sizeof text - 1);
-  if (got <= 0) return false;
-  text[got] = '\0';
-  const char* mountLine = std::strstr(text, "mnt_id:");
-  const char* inodeLine = std::strstr(text, "ino:");
+  const std::string text = procText(fdinfoDirectory, fd);
+  const char* mountLine = std::strstr(text.c_str(), "mnt_id:");
+  const char* inodeLine = std::strstr(text.c_str(), "ino:");
   unsigned long number = 0;
   if (mountLine == nullptr || inodeLine == nullptr ||
       std::sscanf(mountLine, "mnt_id: %lu", &mount) != 1 ||
@@ -156,19 +139,17 @@ std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
   std::multimap<ino_t, FileIdentity> byInode;
   for (const FileIdentity& identity : wanted) byInode.emplace(identity.second, identity);
   MountDevices devices;
-  DIR* processes = opendir("/proc");
-  if (processes == nullptr) return held;
+  DirectoryStream processes = openDirectory("/proc");
   const std::string self = std::to_string(getpid());
-  while (dirent* process = readdir(processes)) {
+  while (dirent* process = processes ? readdir(processes.get()) : nullptr) {
     if (!isNumber(process->d_name) || self == process->d_name) continue;
-    const std::string fdinfo = std::string("/proc/") + process->d_name + "/fdinfo";
-    DIR* descriptors = opendir(fdinfo.c_str());
-    if (descriptors == nullptr) continue;
-    while (dirent* descriptor = readdir(descriptors)) {
+    DirectoryStream descriptors =
+        openDirectory(std::string("/proc/") + process->d_name + "/fdinfo");
+    while (dirent* descriptor = descriptors ? readdir(descriptors.get()) : nullptr) {
       unsigned long mount = 0;
       ino_t inode = 0;
       if (!isNumber(descriptor->d_name) ||
-          !openFileIdentity(dirfd(descriptors), descriptor->d_name, mount, inode)) {
+          !openFileIdentity(dirfd(descriptors.get()), descriptor->d_name, mount, inode)) {
         continue;
       }
       auto [first, last] = byInode.equal_range(inode);
@@ -178,9 +159,7 @@ std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
         if (*device == it->second.first) held.insert(it->second);
       }
     }
-    closedir(descriptors);
   }
-  closedir(processes);
   return held;
 }
 

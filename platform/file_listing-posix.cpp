@@ -31,28 +31,13 @@ std::string asFnmatchPattern(const std::string& wildcards) {
   return pattern;
 }
 
-class Directory {
- public:
-  explicit Directory(const std::string& path) : dir_(opendir(path.c_str())) {}
-  ~Directory() {
-    if (dir_ != nullptr) closedir(dir_);
-  }
-  Directory(const Directory&) = delete;
-  Directory& operator=(const Directory&) = delete;
-
-  DIR* get() const { return dir_; }
-
- private:
-  DIR* dir_;
-};
-
 }  // namespace
 
 std::vector<std::string> PosixServices::listDirectory(const std::string& pattern, int mask) {
   std::vector<std::string> names;
   const std::string last(lastComponent(pattern));
-  Directory directory(directoryOf(pattern));
-  if (last.empty() || directory.get() == nullptr) return names;
+  DirectoryStream directory = openDirectory(directoryOf(pattern));
+  if (last.empty() || !directory) return names;
   const std::string matcher = asFnmatchPattern(last);
   while (dirent* entry = readdir(directory.get())) {
     std::string name = entry->d_name;

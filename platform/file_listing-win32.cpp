@@ -6,21 +6,6 @@
 namespace platform::win32 {
 namespace {
 
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 bool wanted(const WIN32_FIND_DATAA& entry, int mask, const std::string& pattern) {
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   DWORD special = entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -38,8 +23,8 @@ std::vector<std::string> Win32Services::listDirectory(const std::string& pattern
   std::vector<std::string> names;
   const std::string last(lastComponent(pattern));
   WIN32_FIND_DATAA entry{};
-  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
-  if (find.get() == INVALID_HANDLE_VALUE) return names;
+  Handle find(FindFirstFileA(pattern.c_str(), &entry), FindClose);
+  if (!find.valid()) return names;
   do {
     if (wanted(entry, mask, last)) names.push_back(entry.cFileName);
   } while (FindNextFileA(find.get(), &entry));

@@ -6,19 +6,19 @@
 
 namespace platform {
 
-// SQL_SUCCESS and SQL_SUCCESS_WITH_INFO, the results that carry a message.
-inline bool returnedMessage(std::int16_t result) { return result == 0 || result == 1; }
-
 // The installer keeps up to eight messages, and a driver's own may follow the
-// installer's, so all of them are joined. `readMessage(index, buffer, size)`
-// fills the buffer with message `index` (from 1) and tells whether there was
-// one.
-template <typename ReadMessage>
-std::string installerMessages(ReadMessage readMessage) {
+// installer's, so all of them are joined. `installerError` is the installer's
+// SQLInstallerError, or null where it has none; `Code` is the type of its
+// error code on this system.
+template <typename Code, typename ErrorFunction>
+std::string installerMessages(ErrorFunction installerError) {
   std::string messages;
-  for (std::uint16_t index = 1; index <= 8; ++index) {
+  for (std::uint16_t index = 1; installerError != nullptr && index <= 8; ++index) {
     char message[1024] = {};
-    if (!readMessage(index, message, static_cast<std::uint16_t>(sizeof message))) break;
+    Code code = 0;
+    std::uint16_t length = 0;
+    const std::int16_t result = installerError(index, &code, message, sizeof message, &length);
+    if (result != 0 && result != 1) break;  // SQL_SUCCESS(_WITH_INFO) carry a message
     if (message[0] == '\0') continue;
     messages += (messages.empty() ? "" : "; ") + std::string(message);
   }

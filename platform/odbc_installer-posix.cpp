@@ -47,27 +47,15 @@ void* loadInstaller() {
   return library;
 }
 
-std::string installerMessage(void* library) {
-  auto installerError =
-      reinterpret_cast<InstallerErrorFunction>(dlsym(library, "SQLInstallerError"));
-  if (installerError == nullptr) return installerMessages([](auto...) { return false; });
-  return installerMessages([&](std::uint16_t index, char* message, std::uint16_t size) {
-    std::uint32_t code = 0;
-    std::uint16_t length = 0;
-    std::int16_t result = installerError(index, &code, message, size, &length);
-    return returnedMessage(result);
-  });
-}
-
 template <typename Function>
-Function installerFunction(void* library, const char* name) {
+Function entryPoint(void* library, const char* name) {
   return reinterpret_cast<Function>(dlsym(library, name));
 }
 
 // Where the installer keeps its drivers, as it names the file itself.
 std::string driverListName(void* library) {
-  auto directory = installerFunction<SystemFileFunction>(library, "odbcinst_system_file_path");
-  auto file = installerFunction<SystemFileFunction>(library, "odbcinst_system_file_name");
+  auto directory = entryPoint<SystemFileFunction>(library, "odbcinst_system_file_path");
+  auto file = entryPoint<SystemFileFunction>(library, "odbcinst_system_file_name");
   if (directory == nullptr || file == nullptr) return "odbcinst.ini";
   std::vector<char> path(4096), name(4096);
   return std::string(directory(path.data())) + "/" + file(name.data());
@@ -103,10 +91,8 @@ std::string setupLibraryOf(ProfileStringFunction profileString, const std::strin
 // travels only in the request, and nothing of the request appears here.
 std::string setupDiagnosis(void* library, const std::string& driver) {
   const std::string quoted = "\"" + driver + "\"";
-  auto installedDrivers =
-      installerFunction<InstalledDriversFunction>(library, "SQLGetInstalledDrivers");
-  auto profileString =
-      installerFunction<ProfileStringFunction>(library, "SQLGetPrivateProfileString");
+  auto installedDrivers = entryPoint<InstalledDriversFunction>(library, "SQLGetInstalledDrivers");
+  auto profileString = entryPoint<ProfileStringFunction>(library, "SQLGetPrivateProfileString");
   if (installedDrivers == nullptr || profileString == nullptr) {
     return "the ODBC installer cannot tell which drivers are registered";
   }
@@ -139,8 +125,7 @@ std::string setupDiagnosis(void* library, const std::string& driver) {
 Outcome PosixServices::configDataSource(std::uint16_t request, const std::string& driver,
                                         const std::string& attributes) {
   void* library = loadInstaller();
-  auto configDataSource =
-      reinterpret_cast<ConfigDataSourceFunction>(dlsym(library, "SQLConfigDataSource"));
+  auto configDataSource = entryPoint<ConfigDataSourceFunction>(library, "SQLConfigDataSource");
   if (configDataSource == nullptr) {
     throw RunTimeError(kEntryPointNotFound, "Can't find DLL entry point SQLConfigDataSource in " +
                                                 std::string(kInstallerLibraries[0]));
@@ -148,7 +133,8 @@ Outcome PosixServices::configDataSource(std::uint16_t request, const std::string
   if (configDataSource(nullptr, request, driver.c_str(), attributes.c_str()) != 0) {
     return {true, ""};
   }
-  std::string message = installerMessage(library);
+  std::string message = installerMessages<std::uint32_t>(
+      entryPoint<InstallerErrorFunction>(library, "SQLInstallerError"));
   if (message == kGeneralInstallerError) message += " (" + setupDiagnosis(library, driver) + ")";
   return {false, message};
 }

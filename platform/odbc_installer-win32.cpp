@@ -27,17 +27,6 @@ HMODULE loadInstaller() {
   return library;
 }
 
-std::string installerMessage(HMODULE library) {
-  auto installerError = entryPoint<InstallerErrorFunction>(library, "SQLInstallerError");
-  if (installerError == nullptr) return installerMessages([](auto...) { return false; });
-  return installerMessages([&](WORD index, char* message, WORD size) {
-    DWORD code = 0;
-    WORD length = 0;
-    SHORT result = installerError(index, &code, message, size, &length);
-    return returnedMessage(result);
-  });
-}
-
 }  // namespace
 
 Outcome Win32Services::configDataSource(std::uint16_t request, const std::string& driver,
@@ -50,7 +39,8 @@ Outcome Win32Services::configDataSource(std::uint16_t request, const std::string
                                                 kInstallerLibrary);
   }
   if (configDataSource(nullptr, request, driver.c_str(), attributes.c_str())) return {true, ""};
-  return {false, installerMessage(library)};
+  return {false, installerMessages<DWORD>(
+                     entryPoint<InstallerErrorFunction>(library, "SQLInstallerError"))};
 }
 
 }  // namespace platform::win32

@@ -61,7 +61,7 @@ void lockDirectory(int directory) {
 
 }  // namespace
 
-[[noreturn]] void failWith(int error) { throw CopyFailure{errnoText(error)}; }
+[[noreturn]] void failWith(int error) { failStep(errnoText(error)); }
 
 PendingCopy::PendingCopy(const std::string& directory, CopyWay firstWay)
     : directory_(directory), way_(firstWay) {
@@ -145,8 +145,9 @@ void PendingCopy::nameAs(const std::string& target) {
 }
 
 void clearDeadTemporaries(const std::string& directory) {
-  DIR* listing = opendir(directory.c_str());
-  if (listing == nullptr) return;  // the copy itself reports why
+  DirectoryStream stream = openDirectory(directory);
+  if (!stream) return;  // the copy itself reports why
+  DIR* listing = stream.get();
   const std::size_t prefixLength = std::strlen(kTemporaryPrefix);
   while (dirent* entry = readdir(listing)) {
     if (std::strncmp(entry->d_name, kTemporaryPrefix, prefixLength) != 0) continue;
@@ -161,7 +162,6 @@ void clearDeadTemporaries(const std::string& directory) {
       unlinkat(dirfd(listing), entry->d_name, 0);
     }
   }
-  closedir(listing);
 }
 
 }  // namespace platform::posix

@@ -44,6 +44,18 @@ int writeAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
+std::optional<std::string> readAll(int fd, std::size_t limit) {
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
+    if (got == 0) return content;
+    content.append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
 void FileDescriptor::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;

@@ -9,12 +9,15 @@
 // caller decides what follows returns an Outcome with the reason; a failure
 // after which the run cannot go on (a service that cannot be loaded, a
 // program that cannot find itself, a log that cannot be written) raises a
-// RunTimeError with its number and description.
+// RunTimeError with its number and description. Inside a service of many
+// steps, a step may carry its reason to the service's edge as a StepFailure,
+// which outcomeOf turns into the Outcome there; it never reaches the caller.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/run_time_error.h"
@@ -55,6 +58,22 @@ struct Outcome {
   bool ok = false;
   std::string reason;  // why it failed; empty on success
 };
+
+struct StepFailure {
+  std::string reason;
+};
+[[noreturn]] inline void failStep(std::string reason) { throw StepFailure{std::move(reason)}; }
+
+// The outcome of running `steps`, which raise StepFailure when one fails.
+template <typename Steps>
+Outcome outcomeOf(Steps steps) {
+  try {
+    steps();
+    return {true, ""};
+  } catch (const StepFailure& failure) {
+    return {false, failure.reason};
+  }
+}
 
 // The separator that joins a directory and a name on this system.
 #ifdef _WIN32

@@ -13,7 +13,7 @@ namespace {
 
 // A settings file is a few lines; anything far larger is not one, and is
 // read as unreadable rather than held in memory whole.
-constexpr off_t kLargestSettingsFile = 16 * 1024 * 1024;
+constexpr std::size_t kLargestSettingsFile = 16 * 1024 * 1024;
 
 // The whole content of a regular file, or nothing when it cannot be read.
 // Opened without blocking, so that a FIFO under the name cannot hang a run.
@@ -21,18 +21,10 @@ std::optional<std::string> readSmallFile(const std::string& path) {
   FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat status {};
   if (!file.valid() || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size > kLargestSettingsFile) {
+      static_cast<std::size_t>(status.st_size) > kLargestSettingsFile) {
     return std::nullopt;
   }
-  std::string content;
-  char chunk[65536];
-  for (;;) {
-    ssize_t got = read(file.get(), chunk, sizeof chunk);
-    if (got < 0) return std::nullopt;
-    if (got == 0) return content;
-    content.append(chunk, static_cast<std::size_t>(got));
-    if (content.size() > static_cast<std::size_t>(kLargestSettingsFile)) return std::nullopt;
-  }
+  return readAll(file.get(), kLargestSettingsFile);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 // own, named after it; this header is private to platform/.
 #pragma once
 
+#include <dirent.h>
+
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/services.h"
@@ -45,6 +49,17 @@ std::string errnoText(int error);
 // Returns 0, or the errno of the write that failed (ENOSPC for one that
 // wrote nothing).
 int writeAll(int fd, const char* data, std::size_t size);
+
+// Reads to the end of the file, going on after short reads and
+// interruptions; nothing when a read fails or more than `limit` bytes come.
+std::optional<std::string> readAll(int fd, std::size_t limit);
+
+// A directory's entries, closed when they go out of scope; null when the
+// directory cannot be opened.
+using DirectoryStream = std::unique_ptr<DIR, int (*)(DIR*)>;
+inline DirectoryStream openDirectory(const std::string& path) {
+  return {opendir(path.c_str()), closedir};
+}
 
 // Closes a file descriptor when it goes out of scope.
 class FileDescriptor {

@@ -35,4 +35,24 @@ class Win32Services final : public Services {
 // The system's text for an error code, without its trailing line break.
 std::string errorText(DWORD error);
 
+// Owns a handle, which `close` ends when it goes out of scope: CloseHandle,
+// or FindClose for a search.
+class Handle {
+ public:
+  using Close = BOOL(WINAPI*)(HANDLE);
+  explicit Handle(HANDLE handle, Close close = CloseHandle) : handle_(handle), close_(close) {}
+  ~Handle() {
+    if (valid()) close_(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+  Close close_;
+};
+
 }  // namespace platform::win32

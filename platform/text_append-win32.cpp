@@ -13,19 +13,18 @@ class LockedFile {
  public:
   explicit LockedFile(HANDLE file) : file_(file) {}
   ~LockedFile() {
-    if (locked_) UnlockFileEx(file_, 0, MAXDWORD, MAXDWORD, &whole_);
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    if (locked_) UnlockFileEx(file_.get(), 0, MAXDWORD, MAXDWORD, &whole_);
   }
-  LockedFile(const LockedFile&) = delete;
-  LockedFile& operator=(const LockedFile&) = delete;
 
-  HANDLE get() const { return file_; }
+  HANDLE get() const { return file_.get(); }
+  bool valid() const { return file_.valid(); }
   bool lock() {
-    return locked_ = LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_);
+    return locked_ =
+               LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_);
   }
 
  private:
-  HANDLE file_;
+  Handle file_;
   bool locked_ = false;
   OVERLAPPED whole_{};
 };
@@ -35,7 +34,7 @@ class LockedFile {
 void Win32Services::appendText(const std::string& path, const std::string& text) {
   LockedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) raiseAccessError(GetLastError());
+  if (!file.valid()) raiseAccessError(GetLastError());
   // One run at a time appends, so that two blocks never mix and a failed
   // append can be taken back without touching another run's block.
   LARGE_INTEGER before{};

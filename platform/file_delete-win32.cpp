@@ -10,10 +10,4 @@ Outcome Win32Services::deleteUnused(const std::string& path) {
   return {false, errorText(GetLastError())};
 }
 
-std::vector<Outcome> Win32Services::deleteFiles(const std::vector<std::string>& paths) {
-  std::vector<Outcome> outcomes;
-  for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));
-  return outcomes;
-}
-
 }  // namespace platform::win32

@@ -117,8 +117,13 @@ class Services {
 
   // Deletes each file unless it is read-only or seen in use; one outcome a
   // path, in order. For old copies, where a holder missed costs nothing: a
-  // batch lets the implementation look at the other processes once.
-  virtual std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) = 0;
+  // batch lets the implementation look at the other processes once; by
+  // default each file goes through deleteUnused.
+  virtual std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) {
+    std::vector<Outcome> outcomes;
+    for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));
+    return outcomes;
+  }
 
   // Copies `source` to `target`, failing if `target` exists, and keeps the
   // copy only when the source did not change while it was read and

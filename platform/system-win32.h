@@ -22,7 +22,6 @@ class Win32Services final : public Services {
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
   std::uint32_t attributes(const std::string& path) override;
   Outcome deleteUnused(const std::string& path) override;
-  std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) override;
   void appendText(const std::string& path, const std::string& text) override;
   LocalTime now() override;
   std::string generalDate(const LocalTime& time) override;

@@ -75,12 +75,6 @@ platform::Outcome FakeServices::deleteUnused(const std::string& path) {
   return {true, ""};
 }
 
-std::vector<platform::Outcome> FakeServices::deleteFiles(const std::vector<std::string>& paths) {
-  std::vector<platform::Outcome> outcomes;
-  for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));
-  return outcomes;
-}
-
 platform::Outcome FakeServices::copyFileNew(const std::string& source, const std::string& target,
                                             const std::string& lockFile) {
   copyLockFile = lockFile;

@@ -57,7 +57,6 @@ class FakeServices : public platform::Services {
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
   std::uint32_t attributes(const std::string& path) override;
   platform::Outcome deleteUnused(const std::string& path) override;
-  std::vector<platform::Outcome> deleteFiles(const std::vector<std::string>& paths) override;
   void appendText(const std::string& path, const std::string& text) override;
   platform::LocalTime now() override;
   std::string generalDate(const platform::LocalTime& time) override;

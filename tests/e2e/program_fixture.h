@@ -17,7 +17,6 @@
 
 namespace testing_support {
 
-constexpr const char* kSeparator = "_________________________________";
 constexpr const char* kOriginal = "original content\n";
 
 inline std::string today() {
@@ -32,12 +31,8 @@ inline std::string today() {
 inline std::vector<std::string> linesOf(const std::string& log) {
   static const std::regex time(
       R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M)");
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(std::regex_replace(log.substr(start, end - start), time, "<time>"));
-  }
-  EXPECT_EQ(start, log.size()) << "the log ends with CR LF";
+  std::vector<std::string> lines = crLfLines(log);
+  for (std::string& line : lines) line = std::regex_replace(line, time, "<time>");
   return lines;
 }
 

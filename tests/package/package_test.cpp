@@ -49,15 +49,6 @@ bool crLfOnly(const std::string& text) {
   return lineFeeds > 0 && crLfs == lineFeeds;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    result.push_back(text.substr(start, end - start));
-  }
-  return result;
-}
-
 // The .deb, unpacked once for all its tests.
 class DebianPackage : public ::testing::Test {
  protected:
@@ -89,7 +80,7 @@ TEST_F(DebianPackage, HoldsEachFileWhereItBelongsWithItsMode) {
       {kDocDir + "examples/database.conf.example", "-rw-r--r--"},
       {"/usr/share/lintian/overrides/mutesselserverdbbackupandrepair", "-rw-r--r--"}};
   std::map<std::string, std::string> files;
-  for (const std::string& entry : lines(run({"dpkg-deb", "-c", deb()}).standardOutput)) {
+  for (const std::string& entry : splitLines(run({"dpkg-deb", "-c", deb()}).standardOutput)) {
     // mode owner/group size date time ./path
     std::size_t path = entry.find(" ./");
     ASSERT_NE(path, std::string::npos) << entry;
@@ -178,7 +169,7 @@ class WindowsZip : public ::testing::Test {
 };
 
 TEST_F(WindowsZip, HoldsTheProgramTheSettingsTheReadmeAndTheTaskInOneFolder) {
-  EXPECT_EQ(lines(run({"unzip", "-Z1", zip_}).standardOutput),
+  EXPECT_EQ(splitLines(run({"unzip", "-Z1", zip_}).standardOutput),
             (std::vector<std::string>{
                 kProgram + "/", kProgram + "/README.txt", kProgram + "/" + kProgram + "-task.xml",
                 kProgram + "/" + kProgram + ".ini.example", kProgram + "/" + kProgram + ".exe"}));

@@ -15,12 +15,6 @@
 namespace testing_support {
 namespace {
 
-std::string sizedContent(std::size_t size) {
-  std::string content(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
-  return content;
-}
-
 class Faults : public Program {};
 
 TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
@@ -28,7 +22,7 @@ TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
   SmallFileSystem small(program.home() / "small", "512k");
   if (!small.mounted()) GTEST_SKIP() << "this machine cannot mount tmpfs";
   const std::string database = program.home() / "small/muTesselDb.mdb";
-  const std::string content = sizedContent(300 * 1024);
+  const std::string content = patternedContent(300 * 1024);
   writeFile(database, content);
   program.setDatabase(programPath(database));
   const unsigned long freeBefore = small.freeBlocks();
@@ -78,7 +72,7 @@ TEST_F(Faults, ALogWhoseDiskFillsIsLeftAsItWas) {
 
 TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
   if (underWine()) GTEST_SKIP() << "the limit would reach the Wine server too";
-  writeFile(database(), sizedContent(1024 * 1024));
+  writeFile(database(), patternedContent(1024 * 1024));
   RunOptions options;
   options.limits = {
       {RLIMIT_FSIZE, 64 * 1024}};  // SIGXFSZ at its default action, as a shell leaves it
@@ -91,7 +85,7 @@ TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
 }
 
 TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
-  const std::string content = sizedContent(64 * 1024 * 1024);
+  const std::string content = patternedContent(64 * 1024 * 1024);
   for (int delay : {0, 5, 20, 50, 100, 200}) {
     writeFile(database(), content);
     auto running = program.start();
@@ -112,7 +106,7 @@ TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
 }
 
 TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
-  writeFile(database(), sizedContent(8 * 1024 * 1024));
+  writeFile(database(), patternedContent(8 * 1024 * 1024));
   auto first = program.start();
   auto second = program.start();
   const int statuses = first->wait().status + second->wait().status;
@@ -138,7 +132,7 @@ TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
 
 TEST_F(Faults, HostileSettingsEndTheJobWithItsOwnLine) {
   const std::string path = programPath(database());
-  std::string junk = sizedContent(4096);
+  std::string junk = patternedContent(4096);
   struct Case {
     const char* what;
     std::string settings;

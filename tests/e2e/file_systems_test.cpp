@@ -96,12 +96,6 @@ class MountedImage {
   bool mounted_ = false;
 };
 
-std::string patterned(std::size_t size) {
-  std::string content(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
-  return content;
-}
-
 class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSystem> {
  protected:
   void SetUp() override {
@@ -130,7 +124,7 @@ class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSy
     }
   }
 
-  const std::string content_ = patterned(64 << 20);
+  const std::string content_ = patternedContent(64 << 20);
   std::unique_ptr<MountedImage> image_;
 };
 

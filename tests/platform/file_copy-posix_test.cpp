@@ -22,6 +22,7 @@ namespace {
 
 using testing_support::exists;
 using testing_support::namesIn;
+using testing_support::patternedContent;
 using testing_support::readFile;
 using testing_support::ScratchDirectory;
 using testing_support::writeFile;
@@ -41,8 +42,7 @@ class CopyFile : public ::testing::Test {
 };
 
 TEST_F(CopyFile, CopiesContentModeAndModificationTime) {
-  std::string content(3 * 1024 * 1024 + 17, '\0');
-  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 % 251);
+  const std::string content = patternedContent(3 * 1024 * 1024 + 17);
   writeFile(dir / "db.mdb", content);
   chmod((dir / "db.mdb").c_str(), 0640);
   struct timespec times[2] = {{1000000000, 0}, {1234567890, 123456789}};

@@ -55,4 +55,10 @@ std::vector<std::string> namesIn(const std::string& directory) {
   return names;
 }
 
+std::string patternedContent(std::size_t size) {
+  std::string content(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
+  return content;
+}
+
 }  // namespace testing_support

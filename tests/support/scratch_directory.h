@@ -26,5 +26,7 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 // The names in a directory, hidden ones too, in order.
 std::vector<std::string> namesIn(const std::string& directory);
+// `size` bytes of a pattern that repeats only every 251 bytes.
+std::string patternedContent(std::size_t size);
 
 }  // namespace testing_support

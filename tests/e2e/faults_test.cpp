@@ -36,7 +36,7 @@ TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
     EXPECT_EQ(copyLine, "Copy failed: No space left on device");
   }
   EXPECT_EQ(small.freeBlocks(), freeBefore);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.home() / "small"), {}), 1);
+  EXPECT_EQ(namesIn(program.home() / "small").size(), 1u);
   EXPECT_EQ(readFile(database), content);
   EXPECT_FALSE(exists(program.recordPath()));
 
@@ -124,7 +124,7 @@ TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
   ASSERT_GE(later.size(), 4u);
   EXPECT_EQ(later.back(), "");
   const std::string stop = lastJobLine(later);
-  EXPECT_TRUE(stop == "backup already exists" || stop.rfind("Copy failed: ", 0) == 0) << stop;
+  EXPECT_TRUE(stop == "backup already exists" || startsWith(stop, "Copy failed: ")) << stop;
 
   const std::string requests = program.requests();
   EXPECT_EQ(requests.find("end\n"), requests.size() - 4) << "one repair request";

@@ -203,7 +203,7 @@ TEST_F(HostileMachine, TheLogStaysBesideTheProgramWhenAnUpgradeReplacesIt) {
   EXPECT_EQ(program.run({{"STANDIN_REMOVE", file}}).status, 0);
   EXPECT_FALSE(exists(file)) << "the stand-in removed the program during the repair";
   EXPECT_EQ(log(), block(fullRunOf(database())));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.programDirectory()), {}), 2)
+  EXPECT_EQ(namesIn(program.programDirectory()).size(), 2u)
       << "the settings file and the log, and nothing else";
 }
 

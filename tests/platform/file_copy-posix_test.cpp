@@ -1,3 +1,4 @@
+// The POSIX copy on real files: what it keeps, what it leaves behind, and how it syncs.
 #include "platform/file_copy-posix.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <sstream>
 
 #include "platform/services.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {
@@ -25,13 +27,8 @@ using testing_support::namesIn;
 using testing_support::patternedContent;
 using testing_support::readFile;
 using testing_support::ScratchDirectory;
+using testing_support::startsWith;
 using testing_support::writeFile;
-
-std::size_t entriesIn(const std::string& directory) {
-  std::size_t count = 0;
-  for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(directory)) ++count;
-  return count;
-}
 
 using Names = std::vector<std::string>;
 
@@ -56,7 +53,7 @@ TEST_F(CopyFile, CopiesContentModeAndModificationTime) {
   EXPECT_EQ(status.st_mode & 07777, 0640u);
   EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
   EXPECT_EQ(status.st_mtim.tv_nsec, 123456789);
-  EXPECT_EQ(entriesIn(dir.path()), 2u);
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);
 }
 
 TEST_F(CopyFile, NeverReplacesAnExistingFile) {
@@ -74,7 +71,7 @@ TEST_F(CopyFile, FailuresLeaveNothingBehind) {
   EXPECT_FALSE(services->copyFileNew(dir / "missing.mdb", dir / "a.mdb", "").ok);
   EXPECT_FALSE(services->copyFileNew(dir / "folder", dir / "b.mdb", "").ok);
   EXPECT_FALSE(services->copyFileNew(dir / "db.mdb", dir / "missing/c.mdb", "").ok);
-  EXPECT_EQ(entriesIn(dir.path()), 2u);
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);
 }
 
 // The limit on file size cuts the copy off part way, as a full disk would.
@@ -95,7 +92,7 @@ TEST_F(CopyFile, ACopyCutOffPartWayLeavesNoPartialFile) {
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(exists(dir / "copy.mdb"));
-  EXPECT_EQ(entriesIn(dir.path()), 1u);
+  EXPECT_EQ(namesIn(dir.path()).size(), 1u);
 }
 
 TEST_F(CopyFile, TemporariesOfDeadRunsGoThoseOfLiveRunsStay) {
@@ -154,7 +151,7 @@ TEST_F(CopyFile, ACopyOfAChangingDatabaseIsNotKept) {
         platform::posix::copyNew(db, dir / "copy.mdb", dir / "db.ldb", options);
     EXPECT_EQ(copy.reason, c.reason) << c.what;
     EXPECT_EQ(exists(dir / "copy.mdb"), c.reason.empty()) << c.what;
-    EXPECT_EQ(entriesIn(dir.path()), 1u + exists(dir / "db.ldb") + c.reason.empty()) << c.what;
+    EXPECT_EQ(namesIn(dir.path()).size(), 1u + exists(dir / "db.ldb") + c.reason.empty()) << c.what;
   }
 }
 
@@ -186,9 +183,6 @@ TEST_P(CopyWay, SyncsBeforeNamingAndLeavesNothingElse) {
   for (std::string line; std::getline(trace, line);) {
     calls.push_back(line.substr(line.find_first_not_of("0123456789 ")));
   }
-  const auto startsWith = [](const std::string& call, const std::string& start) {
-    return call.rfind(start, 0) == 0;
-  };
   const char* namers[] = {"linkat(", "link(", "renameat2(", "rename("};
   const auto named = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
     return startsWith(call, namers[way]) && call.find('"' + target + '"') != std::string::npos &&

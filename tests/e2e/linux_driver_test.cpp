@@ -1,7 +1,5 @@
 // The repair step as a Linux administrator meets it: Debian's own Access
 // driver, and the registrations that go wrong, each named in the log.
-#include <glob.h>
-
 #include "tests/e2e/program_fixture.h"
 
 namespace testing_support {
@@ -10,11 +8,8 @@ namespace {
 // Debian's Access driver (odbc-mdbtools), wherever the machine's
 // architecture puts it; empty when it is not installed.
 std::string mdbtoolsLibrary() {
-  glob_t found{};
-  std::string path;
-  if (glob("/usr/lib/*/odbc/libmdbodbc.so", 0, nullptr, &found) == 0) path = found.gl_pathv[0];
-  globfree(&found);
-  return path;
+  std::vector<std::string> found = pathsMatching("/usr/lib/*/odbc/libmdbodbc.so");
+  return found.empty() ? "" : found[0];
 }
 
 struct Registration {

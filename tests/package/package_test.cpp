@@ -1,7 +1,6 @@
 // The packages as an administrator gets them: what the .deb holds and with
 // which modes, the program run from where the .deb puts it, the units, the
 // manual page and lintian's verdict; what the Windows .zip holds and its task.
-#include <glob.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -20,14 +19,8 @@ const std::string kManPage = "/usr/share/man/man8/" + kProgram + ".8.gz";
 
 // The one package of that kind that the test run made; empty when none.
 std::string package(const std::string& pattern) {
-  glob_t found{};
-  std::string path;
-  if (glob((std::string(MUTESSEL_PACKAGES) + "/" + pattern).c_str(), 0, nullptr, &found) == 0 &&
-      found.gl_pathc == 1) {
-    path = found.gl_pathv[0];
-  }
-  globfree(&found);
-  return path;
+  std::vector<std::string> found = pathsMatching(MUTESSEL_PACKAGES "/" + pattern);
+  return found.size() == 1 ? found[0] : "";
 }
 
 bool installed(const std::string& tool) { return access(("/usr/bin/" + tool).c_str(), X_OK) == 0; }

@@ -26,10 +26,6 @@ constexpr bool kSanitized = false;
 constexpr Account kOfficeUser{61001, 61001};   // owns the office's files
 constexpr Account kServiceUser{61002, 61002};  // the service's own user
 
-bool have(const std::string& tool) {
-  return runCommand({"sh", "-c", "command -v " + tool}, {}).status == 0;
-}
-
 // Whether some process holds `path` open, asked `attempts` times a tenth of
 // a second apart, for holders that open it through a server.
 bool openSomewhere(const std::string& path, int attempts) {
@@ -113,7 +109,7 @@ TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
     fewDescriptors.limits = {{RLIMIT_NOFILE, 4}};
     expectLeftAlone(program.runWith(fewDescriptors), "run with 4 file descriptors");
   }
-  if (!have("unshare")) GTEST_SKIP() << "no unshare for the PID namespace";
+  if (!installed("unshare")) GTEST_SKIP() << "no unshare for the PID namespace";
   RunOptions ownNamespace;
   ownNamespace.wrapper = {"unshare", "--pid", "--fork", "--mount-proc"};
   expectLeftAlone(program.runWith(ownNamespace), "holder outside the run's PID namespace");
@@ -182,7 +178,7 @@ class DeadMount {
 
 TEST_F(HostileMachine, ADeadMountElsewhereHoldsUpNeitherTheLockCheckNorTheCleanUp) {
   if (!isRoot()) GTEST_SKIP() << "mounting needs root";
-  if (!have("mount.exfat-fuse") || !have("mkfs.exfat") || !exists("/dev/fuse")) {
+  if (!installed("mount.exfat-fuse") || !installed("mkfs.exfat") || !exists("/dev/fuse")) {
     GTEST_SKIP() << "exfat-fuse, exfatprogs or /dev/fuse is missing";
   }
   for (int day = 1; day <= 8; ++day)
@@ -261,7 +257,7 @@ class SambaShare {
 
 TEST_F(HostileMachine, ALockFileOpenThroughASambaShareStays) {
   if (!isRoot()) GTEST_SKIP() << "a Samba server and other users need root";
-  if (!have("smbd") || !have("smbclient")) GTEST_SKIP() << "Samba is not installed";
+  if (!installed("smbd") || !installed("smbclient")) GTEST_SKIP() << "Samba is not installed";
   openToAll();
   SambaShare share(program.home(), data());
   ASSERT_TRUE(share.openThroughShare("muTesselDb.ldb", lockFile())) << "no client got the file";

@@ -1,9 +1,6 @@
 // The packages as an administrator gets them: what the .deb holds and with
 // which modes, the program run from where the .deb puts it, the units, the
 // manual page and lintian's verdict; what the Windows .zip holds and its task.
-#include <unistd.h>
-
-#include <fstream>
 #include <map>
 
 #include "tests/e2e/program_fixture.h"
@@ -22,8 +19,6 @@ std::string package(const std::string& pattern) {
   std::vector<std::string> found = pathsMatching(MUTESSEL_PACKAGES "/" + pattern);
   return found.size() == 1 ? found[0] : "";
 }
-
-bool installed(const std::string& tool) { return access(("/usr/bin/" + tool).c_str(), X_OK) == 0; }
 
 RunResult run(const std::vector<std::string>& argv,
               const std::map<std::string, std::string>& environment = {}) {
@@ -115,7 +110,7 @@ TEST_F(DebianPackage, LintianFindsNoErrorsOrWarnings) {
 
 TEST_F(DebianPackage, TheUnitsVerifyWhereThePackagePutsThem) {
   if (!installed("systemd-analyze")) GTEST_SKIP() << "systemd is not installed";
-  if (geteuid() != 0) GTEST_SKIP() << "needs root, to lay the package over /opt in a namespace";
+  if (!isRoot()) GTEST_SKIP() << "needs root, to lay the package over /opt in a namespace";
   const std::string service = root() + kUnitDir + kProgram + ".service";
   // The package's own tree over /opt, in a mount namespace of its own, so
   // that the check finds the program that the service starts, and its

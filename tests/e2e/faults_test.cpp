@@ -173,9 +173,7 @@ class AsAnotherUser : public Program {
     if (underWine()) GTEST_SKIP() << "the Wine prefix belongs to this user";
     if (!isRoot()) GTEST_SKIP() << "changing user needs root";
     Program::SetUp();
-    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
-      chmod(dir.c_str(), 0777);
-    }
+    openToAll();
     options.user = &kNobody;
   }
   RunOptions options;

@@ -64,11 +64,9 @@ class HostileMachine : public Program {
     writeFile(lockFile(), "");
   }
 
-  // Lets users other than root run the program and write beside the database.
-  void openToAll() {
-    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
-      chmod(dir.c_str(), 0777);
-    }
+  // The same for the lock file.
+  void openToAll() const {
+    Program::openToAll();
     chmod(lockFile().c_str(), 0666);
   }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -93,6 +94,13 @@ class Program : public ::testing::Test {
   std::string database() const { return data() + "/muTesselDb.mdb"; }
   std::string todaysCopy() const { return data() + "/muTesselDb" + today() + ".mdb"; }
   std::vector<std::string> log() const { return linesOf(readFile(program.logPath())); }
+
+  // Lets users other than root run the program and write beside the database.
+  void openToAll() const {
+    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
+      chmod(dir.c_str(), 0777);
+    }
+  }
 
   void expectUntouched() const {
     EXPECT_EQ(readFile(database()), kOriginal);

@@ -89,9 +89,7 @@ TEST_F(DebianPackage, TheInstalledProgramDoesAWholeJobFromWhereItIsInstalled) {
   const std::size_t value = settings.find("\nDatabase=") + 10;
   settings.replace(value, settings.find('\r', value) - value, database);
   writeFile(installation + "/" + kProgram + ".ini", settings);
-  writeFile(home / "odbcinst.ini",
-            "[Microsoft Access Driver (*.MDB)]\nDriver = " + std::string(MUTESSEL_STANDIN_SETUP) +
-                "\nSetup = " MUTESSEL_STANDIN_SETUP "\n");
+  writeFile(home / "odbcinst.ini", standInDriverList());
 
   RunResult result = run(
       {installation + "/" + kProgram},

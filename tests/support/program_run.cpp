@@ -168,11 +168,12 @@ ProgramUnderTest::ProgramUnderTest(const std::string& name) : name_(name) {
   std::filesystem::create_directory(programDirectory());
   std::filesystem::create_directory(home_ / "odbc");
   std::filesystem::copy_file(MUTESSEL_PROGRAM, programDirectory() + "/" + name);
-  writeFile(home_ / "odbc/odbcinst.ini", std::string("[Microsoft Access Driver (*.MDB)]\n") +
-                                             "Description = stand-in\n"
-                                             "Driver = " MUTESSEL_STANDIN_SETUP
-                                             "\n"
-                                             "Setup = " MUTESSEL_STANDIN_SETUP "\n");
+  writeFile(home_ / "odbc/odbcinst.ini", standInDriverList());
+}
+
+std::string standInDriverList() {
+  return "[Microsoft Access Driver (*.MDB)]\nDescription = stand-in\n"
+         "Driver = " MUTESSEL_STANDIN_SETUP "\nSetup = " MUTESSEL_STANDIN_SETUP "\n";
 }
 
 void ProgramUnderTest::setDatabase(const std::string& databasePath) {

@@ -119,6 +119,9 @@ class ProgramUnderTest {
   bool driverRegistered_ = true;
 };
 
+// The installer's driver list that registers the stand-in as the Access driver.
+std::string standInDriverList();
+
 // What the program is started through, and what it needs in its
 // environment, on the build under test.
 std::vector<std::string> launcher();

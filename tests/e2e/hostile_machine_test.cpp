@@ -45,18 +45,6 @@ bool openSomewhere(const std::string& path, int attempts) {
   return false;
 }
 
-// A shell that holds `path` open, as `user`, until its input closes.
-std::unique_ptr<RunningCommand> holdOpen(const std::string& path, const Account* user) {
-  RunOptions options;
-  options.user = user;
-  options.inputPipe = true;
-  auto holder = std::make_unique<RunningCommand>(
-      std::vector<std::string>{"sh", "-c", "exec 3<\"$0\"; echo held; read ignored", path},
-      options);
-  if (!holder->awaitOutput("held")) throw std::runtime_error("cannot hold " + path);
-  return holder;
-}
-
 class HostileMachine : public Program {
  protected:
   void SetUp() override {
@@ -96,7 +84,7 @@ TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
   openToAll();
   ASSERT_EQ(chown(lockFile().c_str(), kOfficeUser.uid, kOfficeUser.gid), 0);
   {
-    auto holder = holdOpen(lockFile(), &kOfficeUser);
+    OtherProcess holder(lockFile(), OtherProcess::Hold::kOpen, &kOfficeUser);
     RunOptions asThirdUser;
     asThirdUser.user = &kServiceUser;
     expectLeftAlone(program.runWith(asThirdUser), "held by another user, run by a third");
@@ -140,7 +128,8 @@ class DeadMount {
     mounted_ = runCommand({"mount.exfat-fuse", loop_, mountPoint_}, {}).status == 0;
     if (!mounted_) return;
     writeFile(mountPoint_ + "/elsewhere.txt", "x");
-    holder_ = holdOpen(mountPoint_ + "/elsewhere.txt", nullptr);
+    holder_ =
+        std::make_unique<OtherProcess>(mountPoint_ + "/elsewhere.txt", OtherProcess::Hold::kOpen);
     daemon_ = processWith(loop_);
     if (daemon_ > 0) kill(daemon_, SIGSTOP);
   }
@@ -170,7 +159,7 @@ class DeadMount {
 
   std::string image_, mountPoint_, loop_;
   bool mounted_ = false;
-  std::unique_ptr<RunningCommand> holder_;
+  std::unique_ptr<OtherProcess> holder_;
   pid_t daemon_ = -1;
 };
 

@@ -3,7 +3,6 @@
 #include "tests/support/program_run.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -58,10 +57,7 @@ void becomeCommand(const RunOptions& options, int in, int out, int err, char** a
     limit.rlim_cur = limit.rlim_max = value;
     if (setrlimit(resource, &limit) != 0) _exit(125);
   }
-  if (options.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(options.user->gid) != 0 ||
-                                  setuid(options.user->uid) != 0)) {
-    _exit(124);
-  }
+  if (!becomeUser(options.user)) _exit(124);
   execvpe(args[0], args, envp);
   _exit(127);
 }

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/other_process.h"
 #include "tests/support/scratch_directory.h"
 
 namespace testing_support {
@@ -28,14 +29,6 @@ struct RunResult {
   std::string standardError;
   std::string standardOutput;
 };
-
-// A user to run as, for the tests that run as root and need one whom
-// permissions stop.
-struct Account {
-  uid_t uid;
-  gid_t gid;
-};
-constexpr Account kNobody{65534, 65534};
 
 struct RunOptions {
   // The whole environment, besides PATH: nothing leaks in from the tests.

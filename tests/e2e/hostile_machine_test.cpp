@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/e2e/program_fixture.h"
+#include "tests/e2e/mounted_image.h"
 #include "tests/support/other_process.h"
 
 namespace testing_support {
@@ -112,40 +112,26 @@ TEST_F(HostileMachine, AStaleLockFileOfTheRunningUserIsCleared) {
   EXPECT_FALSE(exists(lockFile()));
 }
 
-// An exFAT image mounted through FUSE from a loop device, with a file on it held open by a
+// An exFAT image mounted through FUSE, with a file on it held open by a
 // process that has nothing to do with the job, and then its daemon stopped:
 // whatever touches that file now waits for ever, as on a dead network mount.
 class DeadMount {
  public:
-  explicit DeadMount(const std::string& directory)
-      : image_(directory + ".img"), mountPoint_(directory) {
-    std::filesystem::create_directory(mountPoint_);
-    std::filesystem::resize_file(writeEmpty(image_), 16 << 20);
-    if (runCommand({"mkfs.exfat", image_}, {}).status != 0) return;
-    RunResult loop = runCommand({"losetup", "--find", "--show", image_}, {});
-    loop_ = loop.standardOutput.substr(0, loop.standardOutput.find('\n'));
-    if (loop.status != 0 || loop_.empty()) return;
-    mounted_ = runCommand({"mount.exfat-fuse", loop_, mountPoint_}, {}).status == 0;
-    if (!mounted_) return;
-    writeFile(mountPoint_ + "/elsewhere.txt", "x");
+  explicit DeadMount(const std::string& directory) : image_(kExfatFuse, directory) {
+    if (!image_.mounted()) return;
+    writeFile(directory + "/elsewhere.txt", "x");
     holder_ =
-        std::make_unique<OtherProcess>(mountPoint_ + "/elsewhere.txt", OtherProcess::Hold::kOpen);
-    daemon_ = processWith(loop_);
+        std::make_unique<OtherProcess>(directory + "/elsewhere.txt", OtherProcess::Hold::kOpen);
+    daemon_ = processWith(image_.device());
     if (daemon_ > 0) kill(daemon_, SIGSTOP);
   }
   ~DeadMount() {
     if (daemon_ > 0) kill(daemon_, SIGCONT);
     holder_.reset();
-    if (mounted_) runCommand({"umount", "-l", mountPoint_}, {});
-    if (!loop_.empty()) runCommand({"losetup", "-d", loop_}, {});
   }
   bool dead() const { return daemon_ > 0; }
 
  private:
-  static const std::string& writeEmpty(const std::string& path) {
-    writeFile(path, "");
-    return path;
-  }
   // The process whose command line names `text`.
   static pid_t processWith(const std::string& text) {
     for (auto& process : std::filesystem::directory_iterator("/proc")) {
@@ -157,8 +143,7 @@ class DeadMount {
     return -1;
   }
 
-  std::string image_, mountPoint_, loop_;
-  bool mounted_ = false;
+  MountedImage image_;  // unmounted last
   std::unique_ptr<OtherProcess> holder_;
   pid_t daemon_ = -1;
 };

@@ -202,7 +202,7 @@ class SambaShare {
   }
   ~SambaShare() {
     client_.reset();
-    runCommand({"pkill", "-KILL", "-f", config()}, {});
+    runCommand({"pkill", "-KILL", "-f", config()});
   }
 
   // Opens `name` through the share and keeps it open, as Access on a PC does.

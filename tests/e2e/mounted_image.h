@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "tests/e2e/program_fixture.h"
 
@@ -25,16 +24,8 @@ inline void PrintTo(const FileSystem& system, std::ostream* out) { *out << syste
 inline const FileSystem kExfatFuse = {
     "exfat_fuse", "fuseblk", {"mkfs.exfat"}, {"mount.exfat-fuse"}};
 
-// A file system tool, from where the system keeps them.
-inline RunResult runTool(std::vector<std::string> argv) {
-  RunOptions options;
-  options.environment["PATH"] = "/usr/sbin:/usr/bin:/sbin:/bin";
-  return runCommand(argv, options);
-}
-
 inline bool kernelHas(const std::string& name) {
-  std::ifstream list("/proc/filesystems");
-  for (std::string line; std::getline(list, line);) {
+  for (const std::string& line : splitLines(readFile("/proc/filesystems"))) {
     if (line.substr(line.find('\t') + 1) == name) return true;
   }
   return false;
@@ -59,13 +50,13 @@ class MountedImage {
     std::filesystem::create_directories(MUTESSEL_IMAGE_DIRECTORY);
     image_ = std::string(MUTESSEL_IMAGE_DIRECTORY "/") + system.name + "-" +
              std::to_string(getpid()) + ".img";
-    std::ofstream(image_).close();
+    writeFile(image_, "");
     std::filesystem::resize_file(image_, 300 << 20);
     std::vector<std::string> make = system.make;
     make.push_back(image_);
-    RunResult made = runTool(make);
+    RunResult made = runCommand(make);
     if (made.status != 0) failure_ = "cannot make the file system: " + made.standardError;
-    RunResult loop = runTool({"losetup", "--find", "--show", image_});
+    RunResult loop = runCommand({"losetup", "--find", "--show", image_});
     if (loop.status != 0) {
       whyNot_ = "no loop device to be had: " + loop.standardError;
       return;
@@ -73,14 +64,14 @@ class MountedImage {
     device_ = loop.standardOutput.substr(0, loop.standardOutput.find('\n'));
     std::vector<std::string> mount = system.mount;
     mount.insert(mount.end(), {device_, mountPoint});
-    RunResult mounted = runTool(mount);
+    RunResult mounted = runCommand(mount);
     mounted_ = mounted.status == 0;
     if (!mounted_) failure_ = "cannot mount: " + mounted.standardError;
   }
 
   ~MountedImage() {
-    if (mounted_) runTool({"umount", mountPoint_});
-    if (!device_.empty()) runTool({"losetup", "--detach", device_});
+    if (mounted_) runCommand({"umount", mountPoint_});
+    if (!device_.empty()) runCommand({"losetup", "--detach", device_});
     if (!image_.empty()) std::filesystem::remove(image_);
   }
 

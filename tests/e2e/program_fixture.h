@@ -54,7 +54,7 @@ inline bool isRoot() { return geteuid() == 0; }
 
 // Whether `tool` is on the PATH that commands started by the tests get.
 inline bool installed(const std::string& tool) {
-  return runCommand({"sh", "-c", "command -v " + tool}, {}).status == 0;
+  return runCommand({"sh", "-c", "command -v " + tool}).status == 0;
 }
 
 // A small file system of its own, mounted for the test's lifetime.

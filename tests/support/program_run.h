@@ -68,7 +68,7 @@ class RunningCommand {
   std::string earlyOutput_;
 };
 
-RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options);
+RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Whether the program under test is the Windows build, run under Wine.
 bool underWine();

@@ -64,8 +64,7 @@ TEST_F(Faults, ALogWhoseDiskFillsIsLeftAsItWas) {
 
   RunResult result = program.run();
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
-      << result.standardError;
+  EXPECT_EQ(splitLines(result.standardError).size(), 1u) << result.standardError;
   const std::string log = readFile(program.logPath());
   EXPECT_TRUE(log == earlier) << "no torn block at the log's end: " << log.substr(earlier.size());
 }
@@ -189,8 +188,7 @@ TEST_F(AsAnotherUser, AReadOnlyLogDirectoryGivesStatusTwoAndOneLine) {
   chmod(program.programDirectory().c_str(), 0555);
   RunResult result = program.runWith(options);
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
-      << result.standardError;
+  EXPECT_EQ(splitLines(result.standardError).size(), 1u) << result.standardError;
   EXPECT_NE(result.standardError.find(program.logPath()), std::string::npos);
   EXPECT_FALSE(exists(program.logPath()));
 }

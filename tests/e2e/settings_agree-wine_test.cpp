@@ -88,10 +88,9 @@ TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
   options.workingDirectory = dir.path();
   testing_support::RunResult result = testing_support::runCommand(argv, options);
   ASSERT_EQ(result.status, 0) << result.standardError;
-  std::vector<std::string> systemValues = testing_support::splitLines(result.standardOutput);
-  for (std::string& line : systemValues) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-  }
+  // The Windows program's standard output, in text mode, ends its lines in CR LF.
+  std::vector<std::string> systemValues =
+      testing_support::splitLines(result.standardOutput, "\r\n");
   ASSERT_EQ(systemValues.size(), kOddFiles.size()) << result.standardOutput;
   for (std::size_t i = 0; i < kOddFiles.size(); ++i) {
     std::string ours = platform::profileValue(kOddFiles[i], "settings", "Database", "", 4096);

@@ -29,12 +29,8 @@ RunResult run(const std::vector<std::string>& argv,
 
 // Whether every line of the text ends in CR LF, and there are lines.
 bool crLfOnly(const std::string& text) {
-  std::size_t lineFeeds = 0, crLfs = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    lineFeeds += text[i] == '\n';
-    crLfs += text[i] == '\n' && i > 0 && text[i - 1] == '\r';
-  }
-  return lineFeeds > 0 && crLfs == lineFeeds;
+  const std::size_t lines = splitLines(text).size();
+  return lines > 0 && splitLines(text, "\r\n").size() == lines;
 }
 
 // The .deb, unpacked once for all its tests.

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <sstream>
 
 #include "platform/services.h"
 #include "tests/support/log_lines.h"
@@ -178,11 +177,8 @@ TEST_P(CopyWay, SyncsBeforeNamingAndLeavesNothingElse) {
   EXPECT_EQ(readFile(target), clash ? "other" : content);
   if (clash) return;
 
-  std::vector<std::string> calls;
-  std::istringstream trace(readFile(traces / "calls"));
-  for (std::string line; std::getline(trace, line);) {
-    calls.push_back(line.substr(line.find_first_not_of("0123456789 ")));
-  }
+  std::vector<std::string> calls = testing_support::splitLines(readFile(traces / "calls"));
+  for (std::string& call : calls) call = call.substr(call.find_first_not_of("0123456789 "));
   const char* namers[] = {"linkat(", "link(", "renameat2(", "rename("};
   const auto named = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
     return startsWith(call, namers[way]) && call.find('"' + target + '"') != std::string::npos &&

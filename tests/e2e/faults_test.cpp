@@ -2,9 +2,7 @@
 // limit, a kill in mid-copy, two runs at once, hostile settings, an
 // unwritable log and special files under the database's name. None of them
 // may lose data or leave a state that the next run cannot recover from.
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>

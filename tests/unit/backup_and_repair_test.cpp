@@ -30,10 +30,7 @@ class BackupAndRepair : public ::testing::Test {
   }
 
   void setDatabase(const std::string& path) {
-    services.files.erase(
-        std::remove_if(services.files.begin(), services.files.end(),
-                       [](auto& f) { return f.path == FakeServices::kSettingsPath; }),
-        services.files.end());
+    services.deleteUnused(FakeServices::kSettingsPath);
     services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n");
   }
 

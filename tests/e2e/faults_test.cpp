@@ -2,9 +2,7 @@
 // limit, a kill in mid-copy, two runs at once, hostile settings, an
 // unwritable log and special files under the database's name. None of them
 // may lose data or leave a state that the next run cannot recover from.
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,12 +13,6 @@
 namespace testing_support {
 namespace {
 
-std::string sizedContent(std::size_t size) {
-  std::string content(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
-  return content;
-}
-
 class Faults : public Program {};
 
 TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
@@ -28,7 +20,7 @@ TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
   SmallFileSystem small(program.home() / "small", "512k");
   if (!small.mounted()) GTEST_SKIP() << "this machine cannot mount tmpfs";
   const std::string database = program.home() / "small/muTesselDb.mdb";
-  const std::string content = sizedContent(300 * 1024);
+  const std::string content = patternedContent(300 * 1024);
   writeFile(database, content);
   program.setDatabase(programPath(database));
   const unsigned long freeBefore = small.freeBlocks();
@@ -42,7 +34,7 @@ TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
     EXPECT_EQ(copyLine, "Copy failed: No space left on device");
   }
   EXPECT_EQ(small.freeBlocks(), freeBefore);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.home() / "small"), {}), 1);
+  EXPECT_EQ(namesIn(program.home() / "small").size(), 1u);
   EXPECT_EQ(readFile(database), content);
   EXPECT_FALSE(exists(program.recordPath()));
 
@@ -70,15 +62,14 @@ TEST_F(Faults, ALogWhoseDiskFillsIsLeftAsItWas) {
 
   RunResult result = program.run();
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
-      << result.standardError;
+  EXPECT_EQ(splitLines(result.standardError).size(), 1u) << result.standardError;
   const std::string log = readFile(program.logPath());
   EXPECT_TRUE(log == earlier) << "no torn block at the log's end: " << log.substr(earlier.size());
 }
 
 TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
   if (underWine()) GTEST_SKIP() << "the limit would reach the Wine server too";
-  writeFile(database(), sizedContent(1024 * 1024));
+  writeFile(database(), patternedContent(1024 * 1024));
   RunOptions options;
   options.limits = {
       {RLIMIT_FSIZE, 64 * 1024}};  // SIGXFSZ at its default action, as a shell leaves it
@@ -91,7 +82,7 @@ TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
 }
 
 TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
-  const std::string content = sizedContent(64 * 1024 * 1024);
+  const std::string content = patternedContent(64 * 1024 * 1024);
   for (int delay : {0, 5, 20, 50, 100, 200}) {
     writeFile(database(), content);
     auto running = program.start();
@@ -112,7 +103,7 @@ TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
 }
 
 TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
-  writeFile(database(), sizedContent(8 * 1024 * 1024));
+  writeFile(database(), patternedContent(8 * 1024 * 1024));
   auto first = program.start();
   auto second = program.start();
   const int statuses = first->wait().status + second->wait().status;
@@ -130,7 +121,7 @@ TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
   ASSERT_GE(later.size(), 4u);
   EXPECT_EQ(later.back(), "");
   const std::string stop = lastJobLine(later);
-  EXPECT_TRUE(stop == "backup already exists" || stop.rfind("Copy failed: ", 0) == 0) << stop;
+  EXPECT_TRUE(stop == "backup already exists" || startsWith(stop, "Copy failed: ")) << stop;
 
   const std::string requests = program.requests();
   EXPECT_EQ(requests.find("end\n"), requests.size() - 4) << "one repair request";
@@ -138,7 +129,7 @@ TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
 
 TEST_F(Faults, HostileSettingsEndTheJobWithItsOwnLine) {
   const std::string path = programPath(database());
-  std::string junk = sizedContent(4096);
+  std::string junk = patternedContent(4096);
   struct Case {
     const char* what;
     std::string settings;
@@ -179,9 +170,7 @@ class AsAnotherUser : public Program {
     if (underWine()) GTEST_SKIP() << "the Wine prefix belongs to this user";
     if (!isRoot()) GTEST_SKIP() << "changing user needs root";
     Program::SetUp();
-    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
-      chmod(dir.c_str(), 0777);
-    }
+    openToAll();
     options.user = &kNobody;
   }
   RunOptions options;
@@ -197,8 +186,7 @@ TEST_F(AsAnotherUser, AReadOnlyLogDirectoryGivesStatusTwoAndOneLine) {
   chmod(program.programDirectory().c_str(), 0555);
   RunResult result = program.runWith(options);
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
-      << result.standardError;
+  EXPECT_EQ(splitLines(result.standardError).size(), 1u) << result.standardError;
   EXPECT_NE(result.standardError.find(program.logPath()), std::string::npos);
   EXPECT_FALSE(exists(program.logPath()));
 }

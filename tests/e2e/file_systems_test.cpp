@@ -4,103 +4,22 @@
 // run with the clean-up of old copies, a run killed in mid-copy and the run
 // after it, and a database written to while it is copied.
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <thread>
 
-#include "tests/e2e/program_fixture.h"
+#include "tests/e2e/mounted_image.h"
 
 namespace testing_support {
 namespace {
 
-struct FileSystem {
-  const char* name;
-  const char* kernelName;          // as /proc/filesystems lists it
-  std::vector<std::string> make;   // the image's path follows
-  std::vector<std::string> mount;  // the device and the mount point follow
-};
-
 const FileSystem kFileSystems[] = {
     {"ext4", "ext4", {"mkfs.ext4", "-q", "-F"}, {"mount", "-t", "ext4"}},
     {"xfs_reflink", "xfs", {"mkfs.xfs", "-q", "-f", "-m", "reflink=1"}, {"mount", "-t", "xfs"}},
-    {"exfat_fuse", "fuseblk", {"mkfs.exfat"}, {"mount.exfat-fuse"}},
+    kExfatFuse,
     {"ntfs_3g", "fuseblk", {"mkntfs", "-q", "-F", "-f"}, {"ntfs-3g"}},
 };
-
-void PrintTo(const FileSystem& system, std::ostream* out) { *out << system.name; }
-
-RunResult runTool(std::vector<std::string> argv) {
-  RunOptions options;
-  options.environment["PATH"] = "/usr/sbin:/usr/bin:/sbin:/bin";
-  return runCommand(argv, options);
-}
-
-bool kernelHas(const std::string& name) {
-  std::ifstream list("/proc/filesystems");
-  for (std::string line; std::getline(list, line);) {
-    if (line.substr(line.find('\t') + 1) == name) return true;
-  }
-  return false;
-}
-
-// A file system on a sparse image, mounted at `mountPoint` for the object's
-// lifetime; unmounted, detached and deleted however the test ends.
-class MountedImage {
- public:
-  MountedImage(const FileSystem& system, const std::string& mountPoint) : mountPoint_(mountPoint) {
-    if (geteuid() != 0) {
-      whyNot_ = "mounting a file system needs root";
-    } else if (!kernelHas(system.kernelName)) {
-      whyNot_ = std::string("this kernel has no ") + system.kernelName;
-    } else if (system.kernelName == std::string("fuseblk") && !exists("/dev/fuse")) {
-      whyNot_ = "this machine has no /dev/fuse";
-    } else if (!exists("/dev/loop-control")) {
-      whyNot_ = "this machine has no loop devices";
-    }
-    if (!whyNot_.empty()) return;
-    std::filesystem::create_directories(MUTESSEL_IMAGE_DIRECTORY);
-    image_ = std::string(MUTESSEL_IMAGE_DIRECTORY "/") + system.name + "-" +
-             std::to_string(getpid()) + ".img";
-    std::ofstream(image_).close();
-    std::filesystem::resize_file(image_, 300 << 20);
-    std::vector<std::string> make = system.make;
-    make.push_back(image_);
-    RunResult made = runTool(make);
-    if (made.status != 0) failure_ = "cannot make the file system: " + made.standardError;
-    RunResult loop = runTool({"losetup", "--find", "--show", image_});
-    if (loop.status != 0) {
-      whyNot_ = "no loop device to be had: " + loop.standardError;
-      return;
-    }
-    device_ = loop.standardOutput.substr(0, loop.standardOutput.find('\n'));
-    std::vector<std::string> mount = system.mount;
-    mount.insert(mount.end(), {device_, mountPoint});
-    RunResult mounted = runTool(mount);
-    mounted_ = mounted.status == 0;
-    if (!mounted_) failure_ = "cannot mount: " + mounted.standardError;
-  }
-
-  ~MountedImage() {
-    if (mounted_) runTool({"umount", mountPoint_});
-    if (!device_.empty()) runTool({"losetup", "--detach", device_});
-    if (!image_.empty()) std::filesystem::remove(image_);
-  }
-
-  const std::string& whyNot() const { return whyNot_; }    // why the test cannot run here
-  const std::string& failure() const { return failure_; }  // what went wrong in making it
-
- private:
-  std::string mountPoint_, image_, device_, whyNot_, failure_;
-  bool mounted_ = false;
-};
-
-std::string patterned(std::size_t size) {
-  std::string content(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
-  return content;
-}
 
 class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSystem> {
  protected:
@@ -130,7 +49,7 @@ class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSy
     }
   }
 
-  const std::string content_ = patterned(64 << 20);
+  const std::string content_ = patternedContent(64 << 20);
   std::unique_ptr<MountedImage> image_;
 };
 
@@ -187,7 +106,7 @@ TEST_P(OnFileSystem, ACopyTakenWhileTheDatabaseIsWrittenIsNotKept) {
   }
   const std::vector<std::string> lines = log();
   ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[lines.size() - 4].rfind("Copy failed: ", 0), 0u) << lines[lines.size() - 4];
+  EXPECT_TRUE(startsWith(lastJobLine(lines), "Copy failed: ")) << lastJobLine(lines);
   EXPECT_EQ(namesIn(data()), std::vector<std::string>{"muTesselDb.mdb"});
   EXPECT_FALSE(exists(program.recordPath())) << "a repair was asked for";
   // The next run, with the database left alone, does the whole job.

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/e2e/program_fixture.h"
+#include "tests/e2e/mounted_image.h"
 #include "tests/support/other_process.h"
 
 namespace testing_support {
@@ -25,10 +25,6 @@ constexpr bool kSanitized = false;
 
 constexpr Account kOfficeUser{61001, 61001};   // owns the office's files
 constexpr Account kServiceUser{61002, 61002};  // the service's own user
-
-bool have(const std::string& tool) {
-  return runCommand({"sh", "-c", "command -v " + tool}, {}).status == 0;
-}
 
 // Whether some process holds `path` open, asked `attempts` times a tenth of
 // a second apart, for holders that open it through a server.
@@ -49,18 +45,6 @@ bool openSomewhere(const std::string& path, int attempts) {
   return false;
 }
 
-// A shell that holds `path` open, as `user`, until its input closes.
-std::unique_ptr<RunningCommand> holdOpen(const std::string& path, const Account* user) {
-  RunOptions options;
-  options.user = user;
-  options.inputPipe = true;
-  auto holder = std::make_unique<RunningCommand>(
-      std::vector<std::string>{"sh", "-c", "exec 3<\"$0\"; echo held; read ignored", path},
-      options);
-  if (!holder->awaitOutput("held")) throw std::runtime_error("cannot hold " + path);
-  return holder;
-}
-
 class HostileMachine : public Program {
  protected:
   void SetUp() override {
@@ -68,11 +52,9 @@ class HostileMachine : public Program {
     writeFile(lockFile(), "");
   }
 
-  // Lets users other than root run the program and write beside the database.
-  void openToAll() {
-    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
-      chmod(dir.c_str(), 0777);
-    }
+  // The same for the lock file.
+  void openToAll() const {
+    Program::openToAll();
     chmod(lockFile().c_str(), 0666);
   }
 
@@ -102,7 +84,7 @@ TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
   openToAll();
   ASSERT_EQ(chown(lockFile().c_str(), kOfficeUser.uid, kOfficeUser.gid), 0);
   {
-    auto holder = holdOpen(lockFile(), &kOfficeUser);
+    OtherProcess holder(lockFile(), OtherProcess::Hold::kOpen, &kOfficeUser);
     RunOptions asThirdUser;
     asThirdUser.user = &kServiceUser;
     expectLeftAlone(program.runWith(asThirdUser), "held by another user, run by a third");
@@ -113,7 +95,7 @@ TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
     fewDescriptors.limits = {{RLIMIT_NOFILE, 4}};
     expectLeftAlone(program.runWith(fewDescriptors), "run with 4 file descriptors");
   }
-  if (!have("unshare")) GTEST_SKIP() << "no unshare for the PID namespace";
+  if (!installed("unshare")) GTEST_SKIP() << "no unshare for the PID namespace";
   RunOptions ownNamespace;
   ownNamespace.wrapper = {"unshare", "--pid", "--fork", "--mount-proc"};
   expectLeftAlone(program.runWith(ownNamespace), "holder outside the run's PID namespace");
@@ -130,39 +112,26 @@ TEST_F(HostileMachine, AStaleLockFileOfTheRunningUserIsCleared) {
   EXPECT_FALSE(exists(lockFile()));
 }
 
-// An exFAT image mounted through FUSE from a loop device, with a file on it held open by a
+// An exFAT image mounted through FUSE, with a file on it held open by a
 // process that has nothing to do with the job, and then its daemon stopped:
 // whatever touches that file now waits for ever, as on a dead network mount.
 class DeadMount {
  public:
-  explicit DeadMount(const std::string& directory)
-      : image_(directory + ".img"), mountPoint_(directory) {
-    std::filesystem::create_directory(mountPoint_);
-    std::filesystem::resize_file(writeEmpty(image_), 16 << 20);
-    if (runCommand({"mkfs.exfat", image_}, {}).status != 0) return;
-    RunResult loop = runCommand({"losetup", "--find", "--show", image_}, {});
-    loop_ = loop.standardOutput.substr(0, loop.standardOutput.find('\n'));
-    if (loop.status != 0 || loop_.empty()) return;
-    mounted_ = runCommand({"mount.exfat-fuse", loop_, mountPoint_}, {}).status == 0;
-    if (!mounted_) return;
-    writeFile(mountPoint_ + "/elsewhere.txt", "x");
-    holder_ = holdOpen(mountPoint_ + "/elsewhere.txt", nullptr);
-    daemon_ = processWith(loop_);
+  explicit DeadMount(const std::string& directory) : image_(kExfatFuse, directory) {
+    if (!image_.mounted()) return;
+    writeFile(directory + "/elsewhere.txt", "x");
+    holder_ =
+        std::make_unique<OtherProcess>(directory + "/elsewhere.txt", OtherProcess::Hold::kOpen);
+    daemon_ = processWith(image_.device());
     if (daemon_ > 0) kill(daemon_, SIGSTOP);
   }
   ~DeadMount() {
     if (daemon_ > 0) kill(daemon_, SIGCONT);
     holder_.reset();
-    if (mounted_) runCommand({"umount", "-l", mountPoint_}, {});
-    if (!loop_.empty()) runCommand({"losetup", "-d", loop_}, {});
   }
   bool dead() const { return daemon_ > 0; }
 
  private:
-  static const std::string& writeEmpty(const std::string& path) {
-    writeFile(path, "");
-    return path;
-  }
   // The process whose command line names `text`.
   static pid_t processWith(const std::string& text) {
     for (auto& process : std::filesystem::directory_iterator("/proc")) {
@@ -174,15 +143,14 @@ class DeadMount {
     return -1;
   }
 
-  std::string image_, mountPoint_, loop_;
-  bool mounted_ = false;
-  std::unique_ptr<RunningCommand> holder_;
+  MountedImage image_;  // unmounted last
+  std::unique_ptr<OtherProcess> holder_;
   pid_t daemon_ = -1;
 };
 
 TEST_F(HostileMachine, ADeadMountElsewhereHoldsUpNeitherTheLockCheckNorTheCleanUp) {
   if (!isRoot()) GTEST_SKIP() << "mounting needs root";
-  if (!have("mount.exfat-fuse") || !have("mkfs.exfat") || !exists("/dev/fuse")) {
+  if (!installed("mount.exfat-fuse") || !installed("mkfs.exfat") || !exists("/dev/fuse")) {
     GTEST_SKIP() << "exfat-fuse, exfatprogs or /dev/fuse is missing";
   }
   for (int day = 1; day <= 8; ++day)
@@ -203,7 +171,7 @@ TEST_F(HostileMachine, TheLogStaysBesideTheProgramWhenAnUpgradeReplacesIt) {
   EXPECT_EQ(program.run({{"STANDIN_REMOVE", file}}).status, 0);
   EXPECT_FALSE(exists(file)) << "the stand-in removed the program during the repair";
   EXPECT_EQ(log(), block(fullRunOf(database())));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.programDirectory()), {}), 2)
+  EXPECT_EQ(namesIn(program.programDirectory()).size(), 2u)
       << "the settings file and the log, and nothing else";
 }
 
@@ -234,7 +202,7 @@ class SambaShare {
   }
   ~SambaShare() {
     client_.reset();
-    runCommand({"pkill", "-KILL", "-f", config()}, {});
+    runCommand({"pkill", "-KILL", "-f", config()});
   }
 
   // Opens `name` through the share and keeps it open, as Access on a PC does.
@@ -261,7 +229,7 @@ class SambaShare {
 
 TEST_F(HostileMachine, ALockFileOpenThroughASambaShareStays) {
   if (!isRoot()) GTEST_SKIP() << "a Samba server and other users need root";
-  if (!have("smbd") || !have("smbclient")) GTEST_SKIP() << "Samba is not installed";
+  if (!installed("smbd") || !installed("smbclient")) GTEST_SKIP() << "Samba is not installed";
   openToAll();
   SambaShare share(program.home(), data());
   ASSERT_TRUE(share.openThroughShare("muTesselDb.ldb", lockFile())) << "no client got the file";

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -17,7 +18,6 @@
 
 namespace testing_support {
 
-constexpr const char* kSeparator = "_________________________________";
 constexpr const char* kOriginal = "original content\n";
 
 inline std::string today() {
@@ -32,12 +32,8 @@ inline std::string today() {
 inline std::vector<std::string> linesOf(const std::string& log) {
   static const std::regex time(
       R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d\d:\d\d [AP]M)");
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(std::regex_replace(log.substr(start, end - start), time, "<time>"));
-  }
-  EXPECT_EQ(start, log.size()) << "the log ends with CR LF";
+  std::vector<std::string> lines = crLfLines(log);
+  for (std::string& line : lines) line = std::regex_replace(line, time, "<time>");
   return lines;
 }
 
@@ -55,6 +51,11 @@ inline std::string lastJobLine(const std::vector<std::string>& lines) {
 }
 
 inline bool isRoot() { return geteuid() == 0; }
+
+// Whether `tool` is on the PATH that commands started by the tests get.
+inline bool installed(const std::string& tool) {
+  return runCommand({"sh", "-c", "command -v " + tool}).status == 0;
+}
 
 // A small file system of its own, mounted for the test's lifetime.
 class SmallFileSystem {
@@ -93,6 +94,13 @@ class Program : public ::testing::Test {
   std::string database() const { return data() + "/muTesselDb.mdb"; }
   std::string todaysCopy() const { return data() + "/muTesselDb" + today() + ".mdb"; }
   std::vector<std::string> log() const { return linesOf(readFile(program.logPath())); }
+
+  // Lets users other than root run the program and write beside the database.
+  void openToAll() const {
+    for (const std::string& dir : {program.home().path(), program.programDirectory(), data()}) {
+      chmod(dir.c_str(), 0777);
+    }
+  }
 
   void expectUntouched() const {
     EXPECT_EQ(readFile(database()), kOriginal);

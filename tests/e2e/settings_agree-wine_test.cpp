@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/profile_text.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/program_run.h"
 
 namespace {
@@ -87,14 +88,9 @@ TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
   options.workingDirectory = dir.path();
   testing_support::RunResult result = testing_support::runCommand(argv, options);
   ASSERT_EQ(result.status, 0) << result.standardError;
-  std::vector<std::string> systemValues;
-  std::size_t start = 0;
-  for (std::size_t end; (end = result.standardOutput.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    std::string line = result.standardOutput.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    systemValues.push_back(line);
-  }
+  // The Windows program's standard output, in text mode, ends its lines in CR LF.
+  std::vector<std::string> systemValues =
+      testing_support::splitLines(result.standardOutput, "\r\n");
   ASSERT_EQ(systemValues.size(), kOddFiles.size()) << result.standardOutput;
   for (std::size_t i = 0; i < kOddFiles.size(); ++i) {
     std::string ours = platform::profileValue(kOddFiles[i], "settings", "Database", "", 4096);

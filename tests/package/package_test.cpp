@@ -1,10 +1,6 @@
 // The packages as an administrator gets them: what the .deb holds and with
 // which modes, the program run from where the .deb puts it, the units, the
 // manual page and lintian's verdict; what the Windows .zip holds and its task.
-#include <glob.h>
-#include <unistd.h>
-
-#include <fstream>
 #include <map>
 
 #include "tests/e2e/program_fixture.h"
@@ -20,17 +16,9 @@ const std::string kManPage = "/usr/share/man/man8/" + kProgram + ".8.gz";
 
 // The one package of that kind that the test run made; empty when none.
 std::string package(const std::string& pattern) {
-  glob_t found{};
-  std::string path;
-  if (glob((std::string(MUTESSEL_PACKAGES) + "/" + pattern).c_str(), 0, nullptr, &found) == 0 &&
-      found.gl_pathc == 1) {
-    path = found.gl_pathv[0];
-  }
-  globfree(&found);
-  return path;
+  std::vector<std::string> found = pathsMatching(MUTESSEL_PACKAGES "/" + pattern);
+  return found.size() == 1 ? found[0] : "";
 }
-
-bool installed(const std::string& tool) { return access(("/usr/bin/" + tool).c_str(), X_OK) == 0; }
 
 RunResult run(const std::vector<std::string>& argv,
               const std::map<std::string, std::string>& environment = {}) {
@@ -41,21 +29,8 @@ RunResult run(const std::vector<std::string>& argv,
 
 // Whether every line of the text ends in CR LF, and there are lines.
 bool crLfOnly(const std::string& text) {
-  std::size_t lineFeeds = 0, crLfs = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    lineFeeds += text[i] == '\n';
-    crLfs += text[i] == '\n' && i > 0 && text[i - 1] == '\r';
-  }
-  return lineFeeds > 0 && crLfs == lineFeeds;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    result.push_back(text.substr(start, end - start));
-  }
-  return result;
+  const std::size_t lines = splitLines(text).size();
+  return lines > 0 && splitLines(text, "\r\n").size() == lines;
 }
 
 // The .deb, unpacked once for all its tests.
@@ -89,7 +64,7 @@ TEST_F(DebianPackage, HoldsEachFileWhereItBelongsWithItsMode) {
       {kDocDir + "examples/database.conf.example", "-rw-r--r--"},
       {"/usr/share/lintian/overrides/mutesselserverdbbackupandrepair", "-rw-r--r--"}};
   std::map<std::string, std::string> files;
-  for (const std::string& entry : lines(run({"dpkg-deb", "-c", deb()}).standardOutput)) {
+  for (const std::string& entry : splitLines(run({"dpkg-deb", "-c", deb()}).standardOutput)) {
     // mode owner/group size date time ./path
     std::size_t path = entry.find(" ./");
     ASSERT_NE(path, std::string::npos) << entry;
@@ -110,9 +85,7 @@ TEST_F(DebianPackage, TheInstalledProgramDoesAWholeJobFromWhereItIsInstalled) {
   const std::size_t value = settings.find("\nDatabase=") + 10;
   settings.replace(value, settings.find('\r', value) - value, database);
   writeFile(installation + "/" + kProgram + ".ini", settings);
-  writeFile(home / "odbcinst.ini",
-            "[Microsoft Access Driver (*.MDB)]\nDriver = " + std::string(MUTESSEL_STANDIN_SETUP) +
-                "\nSetup = " MUTESSEL_STANDIN_SETUP "\n");
+  writeFile(home / "odbcinst.ini", standInDriverList());
 
   RunResult result = run(
       {installation + "/" + kProgram},
@@ -131,7 +104,7 @@ TEST_F(DebianPackage, LintianFindsNoErrorsOrWarnings) {
 
 TEST_F(DebianPackage, TheUnitsVerifyWhereThePackagePutsThem) {
   if (!installed("systemd-analyze")) GTEST_SKIP() << "systemd is not installed";
-  if (geteuid() != 0) GTEST_SKIP() << "needs root, to lay the package over /opt in a namespace";
+  if (!isRoot()) GTEST_SKIP() << "needs root, to lay the package over /opt in a namespace";
   const std::string service = root() + kUnitDir + kProgram + ".service";
   // The package's own tree over /opt, in a mount namespace of its own, so
   // that the check finds the program that the service starts, and its
@@ -178,7 +151,7 @@ class WindowsZip : public ::testing::Test {
 };
 
 TEST_F(WindowsZip, HoldsTheProgramTheSettingsTheReadmeAndTheTaskInOneFolder) {
-  EXPECT_EQ(lines(run({"unzip", "-Z1", zip_}).standardOutput),
+  EXPECT_EQ(splitLines(run({"unzip", "-Z1", zip_}).standardOutput),
             (std::vector<std::string>{
                 kProgram + "/", kProgram + "/README.txt", kProgram + "/" + kProgram + "-task.xml",
                 kProgram + "/" + kProgram + ".ini.example", kProgram + "/" + kProgram + ".exe"}));

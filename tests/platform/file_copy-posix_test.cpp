@@ -1,3 +1,4 @@
+// The POSIX copy on real files: what it keeps, what it leaves behind, and how it syncs.
 #include "platform/file_copy-posix.h"
 
 #include <fcntl.h>
@@ -13,24 +14,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <sstream>
 
 #include "platform/services.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {
 
 using testing_support::exists;
 using testing_support::namesIn;
+using testing_support::patternedContent;
 using testing_support::readFile;
 using testing_support::ScratchDirectory;
+using testing_support::startsWith;
 using testing_support::writeFile;
-
-std::size_t entriesIn(const std::string& directory) {
-  std::size_t count = 0;
-  for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(directory)) ++count;
-  return count;
-}
 
 using Names = std::vector<std::string>;
 
@@ -41,8 +38,7 @@ class CopyFile : public ::testing::Test {
 };
 
 TEST_F(CopyFile, CopiesContentModeAndModificationTime) {
-  std::string content(3 * 1024 * 1024 + 17, '\0');
-  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 % 251);
+  const std::string content = patternedContent(3 * 1024 * 1024 + 17);
   writeFile(dir / "db.mdb", content);
   chmod((dir / "db.mdb").c_str(), 0640);
   struct timespec times[2] = {{1000000000, 0}, {1234567890, 123456789}};
@@ -56,7 +52,7 @@ TEST_F(CopyFile, CopiesContentModeAndModificationTime) {
   EXPECT_EQ(status.st_mode & 07777, 0640u);
   EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
   EXPECT_EQ(status.st_mtim.tv_nsec, 123456789);
-  EXPECT_EQ(entriesIn(dir.path()), 2u);
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);
 }
 
 TEST_F(CopyFile, NeverReplacesAnExistingFile) {
@@ -74,7 +70,7 @@ TEST_F(CopyFile, FailuresLeaveNothingBehind) {
   EXPECT_FALSE(services->copyFileNew(dir / "missing.mdb", dir / "a.mdb", "").ok);
   EXPECT_FALSE(services->copyFileNew(dir / "folder", dir / "b.mdb", "").ok);
   EXPECT_FALSE(services->copyFileNew(dir / "db.mdb", dir / "missing/c.mdb", "").ok);
-  EXPECT_EQ(entriesIn(dir.path()), 2u);
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);
 }
 
 // The limit on file size cuts the copy off part way, as a full disk would.
@@ -95,7 +91,7 @@ TEST_F(CopyFile, ACopyCutOffPartWayLeavesNoPartialFile) {
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(exists(dir / "copy.mdb"));
-  EXPECT_EQ(entriesIn(dir.path()), 1u);
+  EXPECT_EQ(namesIn(dir.path()).size(), 1u);
 }
 
 TEST_F(CopyFile, TemporariesOfDeadRunsGoThoseOfLiveRunsStay) {
@@ -154,7 +150,7 @@ TEST_F(CopyFile, ACopyOfAChangingDatabaseIsNotKept) {
         platform::posix::copyNew(db, dir / "copy.mdb", dir / "db.ldb", options);
     EXPECT_EQ(copy.reason, c.reason) << c.what;
     EXPECT_EQ(exists(dir / "copy.mdb"), c.reason.empty()) << c.what;
-    EXPECT_EQ(entriesIn(dir.path()), 1u + exists(dir / "db.ldb") + c.reason.empty()) << c.what;
+    EXPECT_EQ(namesIn(dir.path()).size(), 1u + exists(dir / "db.ldb") + c.reason.empty()) << c.what;
   }
 }
 
@@ -181,14 +177,8 @@ TEST_P(CopyWay, SyncsBeforeNamingAndLeavesNothingElse) {
   EXPECT_EQ(readFile(target), clash ? "other" : content);
   if (clash) return;
 
-  std::vector<std::string> calls;
-  std::istringstream trace(readFile(traces / "calls"));
-  for (std::string line; std::getline(trace, line);) {
-    calls.push_back(line.substr(line.find_first_not_of("0123456789 ")));
-  }
-  const auto startsWith = [](const std::string& call, const std::string& start) {
-    return call.rfind(start, 0) == 0;
-  };
+  std::vector<std::string> calls = testing_support::splitLines(readFile(traces / "calls"));
+  for (std::string& call : calls) call = call.substr(call.find_first_not_of("0123456789 "));
   const char* namers[] = {"linkat(", "link(", "renameat2(", "rename("};
   const auto named = std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
     return startsWith(call, namers[way]) && call.find('"' + target + '"') != std::string::npos &&

@@ -1,7 +1,8 @@
-// Another process holding a file open or locked.
+// Another process holding a file open or locked, as this user or another.
 #include "tests/support/other_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,7 +10,12 @@
 
 namespace testing_support {
 
-OtherProcess::OtherProcess(const std::string& path, Hold hold) {
+bool becomeUser(const Account* user) {
+  return user == nullptr ||
+         (setgroups(0, nullptr) == 0 && setgid(user->gid) == 0 && setuid(user->uid) == 0);
+}
+
+OtherProcess::OtherProcess(const std::string& path, Hold hold, const Account* user) {
   int ready[2];
   int release[2];
   if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe failed");
@@ -18,6 +24,7 @@ OtherProcess::OtherProcess(const std::string& path, Hold hold) {
   if (pid_ == 0) {
     close(ready[0]);
     close(release[1]);
+    if (!becomeUser(user)) _exit(1);
     int fd = open(path.c_str(), O_RDWR);
     if (fd >= 0 && hold == Hold::kRecordLock) {
       struct flock lock {};

@@ -1,4 +1,5 @@
-// Another process that has a file in use, for as long as the object lives.
+// Another process that has a file in use, for as long as the object lives,
+// and the users it and the program under test can run as.
 #pragma once
 
 #include <sys/types.h>
@@ -7,6 +8,18 @@
 
 namespace testing_support {
 
+// A user to run as, for the tests that run as root and need one whom
+// permissions stop.
+struct Account {
+  uid_t uid;
+  gid_t gid;
+};
+constexpr Account kNobody{65534, 65534};
+
+// In a child process: takes on `user`'s IDs and no supplementary groups, or
+// stays as it is when there is no user; false when it cannot.
+bool becomeUser(const Account* user);
+
 class OtherProcess {
  public:
   enum class Hold {
@@ -14,7 +27,8 @@ class OtherProcess {
     kRecordLock,  // holds a POSIX write lock on part of it
   };
 
-  OtherProcess(const std::string& path, Hold hold);
+  // As `user` when one is given; needs root.
+  OtherProcess(const std::string& path, Hold hold, const Account* user = nullptr);
   ~OtherProcess();
   OtherProcess(const OtherProcess&) = delete;
   OtherProcess& operator=(const OtherProcess&) = delete;

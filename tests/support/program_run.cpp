@@ -3,7 +3,6 @@
 #include "tests/support/program_run.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -58,10 +57,7 @@ void becomeCommand(const RunOptions& options, int in, int out, int err, char** a
     limit.rlim_cur = limit.rlim_max = value;
     if (setrlimit(resource, &limit) != 0) _exit(125);
   }
-  if (options.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(options.user->gid) != 0 ||
-                                  setuid(options.user->uid) != 0)) {
-    _exit(124);
-  }
+  if (!becomeUser(options.user)) _exit(124);
   execvpe(args[0], args, envp);
   _exit(127);
 }
@@ -168,11 +164,12 @@ ProgramUnderTest::ProgramUnderTest(const std::string& name) : name_(name) {
   std::filesystem::create_directory(programDirectory());
   std::filesystem::create_directory(home_ / "odbc");
   std::filesystem::copy_file(MUTESSEL_PROGRAM, programDirectory() + "/" + name);
-  writeFile(home_ / "odbc/odbcinst.ini", std::string("[Microsoft Access Driver (*.MDB)]\n") +
-                                             "Description = stand-in\n"
-                                             "Driver = " MUTESSEL_STANDIN_SETUP
-                                             "\n"
-                                             "Setup = " MUTESSEL_STANDIN_SETUP "\n");
+  writeFile(home_ / "odbc/odbcinst.ini", standInDriverList());
+}
+
+std::string standInDriverList() {
+  return "[Microsoft Access Driver (*.MDB)]\nDescription = stand-in\n"
+         "Driver = " MUTESSEL_STANDIN_SETUP "\nSetup = " MUTESSEL_STANDIN_SETUP "\n";
 }
 
 void ProgramUnderTest::setDatabase(const std::string& databasePath) {

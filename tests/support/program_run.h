@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/other_process.h"
 #include "tests/support/scratch_directory.h"
 
 namespace testing_support {
@@ -28,14 +29,6 @@ struct RunResult {
   std::string standardError;
   std::string standardOutput;
 };
-
-// A user to run as, for the tests that run as root and need one whom
-// permissions stop.
-struct Account {
-  uid_t uid;
-  gid_t gid;
-};
-constexpr Account kNobody{65534, 65534};
 
 struct RunOptions {
   // The whole environment, besides PATH: nothing leaks in from the tests.
@@ -75,7 +68,7 @@ class RunningCommand {
   std::string earlyOutput_;
 };
 
-RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options);
+RunResult runCommand(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Whether the program under test is the Windows build, run under Wine.
 bool underWine();
@@ -118,6 +111,9 @@ class ProgramUnderTest {
   std::string name_;
   bool driverRegistered_ = true;
 };
+
+// The installer's driver list that registers the stand-in as the Access driver.
+std::string standInDriverList();
 
 // What the program is started through, and what it needs in its
 // environment, on the build under test.

@@ -1,6 +1,7 @@
 // Scratch directories and small file helpers for the tests.
 #include "tests/support/scratch_directory.h"
 
+#include <glob.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,6 +54,22 @@ std::vector<std::string> namesIn(const std::string& directory) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<std::string> pathsMatching(const std::string& pattern) {
+  glob_t found{};
+  std::vector<std::string> paths;
+  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+    paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+  }
+  globfree(&found);
+  return paths;
+}
+
+std::string patternedContent(std::size_t size) {
+  std::string content(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) % 251);
+  return content;
 }
 
 }  // namespace testing_support

@@ -26,5 +26,9 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 // The names in a directory, hidden ones too, in order.
 std::vector<std::string> namesIn(const std::string& directory);
+// The paths that match a shell pattern, in order.
+std::vector<std::string> pathsMatching(const std::string& pattern);
+// `size` bytes of a pattern that repeats only every 251 bytes.
+std::string patternedContent(std::size_t size);
 
 }  // namespace testing_support

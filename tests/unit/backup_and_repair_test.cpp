@@ -11,6 +11,7 @@
 namespace {
 
 using job::JobResult;
+using testing_support::crLfLines;
 using testing_support::day;
 using testing_support::FakeServices;
 using testing_support::fullRunOf;
@@ -21,16 +22,6 @@ constexpr const char* kDatabase = "/data/muTesselDb.mdb";
 constexpr const char* kTodaysCopy = "/data/muTesselDb20261208.mdb";
 constexpr const char* kStartLine = "Start at 2026-12-08 12:00:00";
 
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
-  return lines;
-}
-
 class BackupAndRepair : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,16 +30,13 @@ class BackupAndRepair : public ::testing::Test {
   }
 
   void setDatabase(const std::string& path) {
-    services.files.erase(
-        std::remove_if(services.files.begin(), services.files.end(),
-                       [](auto& f) { return f.path == FakeServices::kSettingsPath; }),
-        services.files.end());
+    services.deleteUnused(FakeServices::kSettingsPath);
     services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n");
   }
 
   std::vector<std::string> run(JobResult expected) {
     EXPECT_EQ(job::fncBackupAndRepair(services, output), expected);
-    return linesOf(output.caption());
+    return crLfLines(output.caption());
   }
 
   FakeServices services;
@@ -90,7 +78,7 @@ TEST_F(BackupAndRepair, MissingSettingsOrDatabaseStopsBeforeTouchingAnything) {
     if (c.settings != nullptr) fresh.addFile(FakeServices::kSettingsPath, c.settings);
     job::ProgressText text;
     EXPECT_EQ(job::fncBackupAndRepair(fresh, text), JobResult::kStopped);
-    EXPECT_EQ(linesOf(text.caption()), c.lines) << (c.settings ? c.settings : "(none)");
+    EXPECT_EQ(crLfLines(text.caption()), c.lines) << (c.settings ? c.settings : "(none)");
     EXPECT_TRUE(fresh.copies.empty());
     EXPECT_TRUE(fresh.repairRequests.empty());
   }
@@ -176,7 +164,7 @@ TEST_F(BackupAndRepair, ARunTimeErrorEndsTheJobWithOneLine) {
     fresh.repairRaises = platform::RunTimeError(c.number, "File not found: libodbcinst.so.2");
     job::ProgressText text;
     EXPECT_EQ(job::fncBackupAndRepair(fresh, text), JobResult::kFailed);
-    std::vector<std::string> lines = linesOf(text.caption());
+    std::vector<std::string> lines = crLfLines(text.caption());
     EXPECT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines.back(), c.line);
   }

@@ -3,12 +3,12 @@
 
 #include "app/frm_backup_and_repair.h"
 #include "tests/support/fake_services.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
 using testing_support::FakeServices;
-
-constexpr const char* kSeparator = "_________________________________";
+using testing_support::kSeparator;
 
 TEST(RunDriver, ClosesTheReportAndAppendsItToTheLog) {
   FakeServices services;

@@ -22,6 +22,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -98,9 +99,7 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
     default:
       return false;
   }
-  const time_t newest =
-      before.st_mtim.tv_sec > before.st_ctim.tv_sec ? before.st_mtim.tv_sec : before.st_ctim.tv_sec;
-  return start.tv_sec - newest > 2;
+  return start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 
 // Reads `size` bytes at `offset`, or fewer at the end of the file.
@@ -119,8 +118,7 @@ std::size_t readAt(int fd, char* data, std::size_t size, off_t offset) {
 bool sameContents(int a, int b, off_t size) {
   std::vector<char> left(1 << 20), right(1 << 20);
   for (off_t at = 0; at < size;) {
-    const std::size_t want = static_cast<std::size_t>(
-        size - at < static_cast<off_t>(left.size()) ? size - at : static_cast<off_t>(left.size()));
+    const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
     if (readAt(a, left.data(), want, at) != want || readAt(b, right.data(), want, at) != want ||
         std::memcmp(left.data(), right.data(), want) != 0) {
       return false;

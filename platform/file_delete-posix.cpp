@@ -44,11 +44,7 @@ Outcome deletable(const struct stat& status) {
 }
 
 bool isNumber(const char* name) {
-  if (*name == '\0') return false;
-  for (; *name != '\0'; ++name) {
-    if (*name < '0' || *name > '9') return false;
-  }
-  return true;
+  return *name != '\0' && std::strspn(name, "0123456789") == std::strlen(name);
 }
 
 // The whole of a small file under /proc, or nothing when it cannot be read:

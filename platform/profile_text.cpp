@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "platform/wildcard.h"
+
 namespace platform {
 namespace {
 
@@ -14,16 +16,6 @@ std::string_view trimBlanks(std::string_view text) {
   while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
 }
 
 // Splits the text into lines at CR LF, LF or a lone CR, one at a time.

@@ -2,11 +2,6 @@
 #include "platform/wildcard.h"
 
 namespace platform {
-namespace {
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
 
 // Iterative, with one remembered "*": linear in practice, and no recursion
 // for a hostile pattern to exhaust.

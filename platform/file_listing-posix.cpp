@@ -21,13 +21,7 @@ bool isHiddenName(const std::string& name) {
 // FNM_NOESCAPE keeps a backslash a plain character too.
 std::string asFnmatchPattern(const std::string& wildcards) {
   std::string pattern;
-  for (char c : wildcards) {
-    if (c == '[') {
-      pattern += "[[]";
-    } else {
-      pattern += c;
-    }
-  }
+  for (char c : wildcards) pattern += c == '[' ? std::string("[[]") : std::string(1, c);
   return pattern;
 }
 

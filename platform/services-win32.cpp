@@ -21,9 +21,7 @@ std::string errorText(DWORD error) {
       nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
   std::string text = length > 0 ? std::string(buffer, length) : "error " + std::to_string(error);
   LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
+  text.erase(text.find_last_not_of("\r\n ") + 1);
   return text;
 }
 

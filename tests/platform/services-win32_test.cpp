@@ -11,6 +11,8 @@
 
 namespace {
 
+using V = std::vector<std::string>;
+
 class Win32Services : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,7 +64,6 @@ TEST_F(Win32Services, ListingShowsHiddenAndSystemFilesOnlyWhenAsked) {
   write("readonly.mdb", "x", FILE_ATTRIBUTE_READONLY);
   write("plain.mdb_old", "x");
   CreateDirectoryA(path("folder.mdb").c_str(), nullptr);
-  using V = std::vector<std::string>;
   EXPECT_EQ(list("*.mdb", platform::kListOrdinary), (V{"plain.mdb", "readonly.mdb"}));
   EXPECT_EQ(list("*.MDB", platform::kListHiddenAndSystem),
             (V{"hidden.mdb", "plain.mdb", "readonly.mdb", "system.mdb"}));
@@ -96,7 +97,6 @@ TEST_F(Win32Services, CopyNeverReplacesAndLeavesNothingBehindOnFailure) {
   platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("fresh.mdb"), "");
   EXPECT_TRUE(copy.ok) << copy.reason;
   EXPECT_EQ(services->attributes(path("fresh.mdb")) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  using V = std::vector<std::string>;
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"copy.mdb", "db.mdb", "fresh.mdb"}));
 }
 
@@ -114,7 +114,6 @@ TEST_F(Win32Services, CopyClearsDeadTemporariesAndFitsBesideALongName) {
   CloseHandle(live);
   EXPECT_TRUE(copy.ok) << copy.reason;
   EXPECT_EQ(services->attributes(path(dated)) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  using V = std::vector<std::string>;
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"db.mdb", dated, "~mt17.tmp"}));
 }
 
@@ -130,7 +129,6 @@ TEST_F(Win32Services, CopyOfADatabaseInUseFails) {
   write("db.ldb", "");
   platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("copy.mdb"), path("db.ldb"));
   EXPECT_EQ(copy.reason, "The database's lock file appeared during the copy");
-  using V = std::vector<std::string>;
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"db.ldb", "db.mdb"}));
 }
 

@@ -1,5 +1,6 @@
 // The program under test is the Windows build, run under the Wine loader of
 // its bitness in a prefix of the build tree.
+#include <algorithm>
 #include <stdexcept>
 
 #include "tests/support/program_run.h"
@@ -35,9 +36,7 @@ bool underWine() { return true; }
 
 std::string programPath(const std::string& hostPath) {
   std::string path = "Z:" + hostPath;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
 

@@ -30,6 +30,12 @@ class Retention : public ::testing::Test {
     return names;
   }
 
+  // How many of the names left read `name`.
+  long kept(const std::string& name) {
+    const std::vector<std::string> names = left();
+    return std::count(names.begin(), names.end(), name);
+  }
+
   // The run's own new copy is the one dated today, 2026-12-08, unless said.
   void cleanUp(int newCopyDate = 20261208) {
     job::cleanupOldBackups(services, output, kDatabase, "/data/" + copyOn(newCopyDate));
@@ -49,10 +55,9 @@ TEST_F(Retention, SevenOrFewerCopiesAreAllKept) {
 TEST_F(Retention, OfEightCopiesTheOldestGoes) {
   addCopies({20261201, 20261202, 20261203, 20261204, 20261205, 20261206, 20261207, 20261208});
   cleanUp();
-  std::vector<std::string> names = left();
-  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261201)), 0);
-  EXPECT_EQ(names.size(), 8u);
-  EXPECT_EQ(names.front(), "muTesselDb.mdb");
+  EXPECT_EQ(kept(copyOn(20261201)), 0);
+  EXPECT_EQ(left().size(), 8u);
+  EXPECT_EQ(left().front(), "muTesselDb.mdb");
 }
 
 TEST_F(Retention, KeepsTheNewestSevenWhateverTheListingOrder) {
@@ -70,10 +75,9 @@ TEST_F(Retention, MoreThanThirtyCopiesAreNoLongerAnError) {
   for (int i = 0; i < 40; ++i) dates.push_back(20261001 + (i * 37 % 40));
   addCopies(dates);
   cleanUp();
-  std::vector<std::string> names = left();
-  EXPECT_EQ(names.size(), 8u);
+  EXPECT_EQ(left().size(), 8u);
   for (int date = 20261034; date <= 20261040; ++date) {
-    EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(date)), 1) << date;
+    EXPECT_EQ(kept(copyOn(date)), 1) << date;
   }
 }
 
@@ -81,9 +85,8 @@ TEST_F(Retention, ACopyRenamedByHandCountsByItsDate) {
   services.addFile("/data/muTesselDb20261207_old.mdb");
   addCopies({20261201, 20261202, 20261203, 20261204, 20261205, 20261206, 20261208});
   cleanUp();
-  std::vector<std::string> names = left();
-  EXPECT_EQ(std::count(names.begin(), names.end(), "muTesselDb20261207_old.mdb"), 1);
-  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261201)), 0);
+  EXPECT_EQ(kept("muTesselDb20261207_old.mdb"), 1);
+  EXPECT_EQ(kept(copyOn(20261201)), 0);
 }
 
 TEST_F(Retention, OnlyOrdinaryDatedFilesCount) {
@@ -94,9 +97,8 @@ TEST_F(Retention, OnlyOrdinaryDatedFilesCount) {
   services.addFile("/data/MUTESSELDB20261201.MDB");
   services.addFile("/elsewhere/muTesselDb20261001.mdb");
   cleanUp();
-  std::vector<std::string> names = left();
-  EXPECT_EQ(names.size(), 12u);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "MUTESSELDB20261201.MDB"), 0);
+  EXPECT_EQ(left().size(), 12u);
+  EXPECT_EQ(kept("MUTESSELDB20261201.MDB"), 0);
 }
 
 TEST_F(Retention, EqualDatesGoInListingOrder) {
@@ -104,9 +106,8 @@ TEST_F(Retention, EqualDatesGoInListingOrder) {
   services.addFile("/data/muTesselDb20261201.mdb");
   services.addFile("/data/MUTESSELDB20261201.mdb");
   cleanUp();
-  std::vector<std::string> names = left();
-  EXPECT_EQ(std::count(names.begin(), names.end(), "muTesselDb20261201.mdb"), 0);
-  EXPECT_EQ(std::count(names.begin(), names.end(), "MUTESSELDB20261201.mdb"), 1);
+  EXPECT_EQ(kept("muTesselDb20261201.mdb"), 0);
+  EXPECT_EQ(kept("MUTESSELDB20261201.mdb"), 1);
 }
 
 TEST_F(Retention, ACopyThatCannotBeDeletedStillUsesUpItsTurn) {
@@ -114,19 +115,17 @@ TEST_F(Retention, ACopyThatCannotBeDeletedStillUsesUpItsTurn) {
       {20261201, 20261202, 20261203, 20261204, 20261205, 20261206, 20261207, 20261208, 20261209});
   services.files[1].undeletable = true;
   cleanUp();
-  std::vector<std::string> names = left();
-  EXPECT_EQ(names.size(), 9u);
-  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261201)), 1);
-  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261202)), 0);
+  EXPECT_EQ(left().size(), 9u);
+  EXPECT_EQ(kept(copyOn(20261201)), 1);
+  EXPECT_EQ(kept(copyOn(20261202)), 0);
 }
 
 TEST_F(Retention, TheNewCopyStaysWhenAClockSetWrongDatesItOldest) {
   addCopies({20270101, 20270102, 20270103, 20270104, 20270105, 20270106, 20270107, 20261201});
   cleanUp(20261201);
-  std::vector<std::string> names = left();
-  EXPECT_EQ(names.size(), 8u);
-  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20261201)), 1);
-  EXPECT_EQ(std::count(names.begin(), names.end(), copyOn(20270101)), 0);
+  EXPECT_EQ(left().size(), 8u);
+  EXPECT_EQ(kept(copyOn(20261201)), 1);
+  EXPECT_EQ(kept(copyOn(20270101)), 0);
 }
 
 TEST_F(Retention, APathShorterThanTheExpectedNameRaisesBeforeListing) {

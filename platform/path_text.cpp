@@ -1,4 +1,4 @@
-// Splitting path text by the rules of each system.
+// Splitting path text by the rules of each system, and a program's location.
 #include "platform/path_text.h"
 
 namespace platform {
@@ -32,6 +32,15 @@ std::string directoryOf(std::string_view path, PathStyle style) {
   const bool root = directory.empty() || (style == PathStyle::kWindows && directory.size() == 2 &&
                                           directory[1] == ':' && !isSeparator(directory[0], style));
   return std::string(root ? prefix : directory);
+}
+
+ProgramLocation locationOf(const std::string& executablePath) {
+  ProgramLocation location;
+  location.directory = directoryOf(executablePath);
+  const std::string file(lastComponent(executablePath));
+  std::size_t dot = file.rfind('.');
+  location.name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+  return location;
 }
 
 }  // namespace platform

@@ -30,4 +30,9 @@ std::string_view lastComponent(std::string_view path, PathStyle style = kNativeP
 // a bare name.
 std::string directoryOf(std::string_view path, PathStyle style = kNativePathStyle);
 
+// Where a program lives and what it is called, from its own file's path: the
+// directory as directoryOf gives it, and the file's name less its extension.
+// A name without a dot, or whose only dot leads it, is taken whole.
+ProgramLocation locationOf(const std::string& executablePath);
+
 }  // namespace platform

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 
-#include "platform/program_location.h"
 #include "platform/system-posix.h"
 
 namespace platform::posix {

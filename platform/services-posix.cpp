@@ -7,7 +7,7 @@
 #include <clocale>
 #include <cstring>
 
-#include "platform/program_location.h"
+#include "platform/path_text.h"
 #include "platform/system-posix.h"
 
 namespace platform {

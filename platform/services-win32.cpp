@@ -1,7 +1,7 @@
 // What the Windows services share: the start of a run, error texts, the program's file.
 #include <string>
 
-#include "platform/program_location.h"
+#include "platform/path_text.h"
 #include "platform/system-win32.h"
 
 namespace platform {

@@ -72,15 +72,14 @@ TEST_F(BackupAndRepair, MissingSettingsOrDatabaseStopsBeforeTouchingAnything) {
       {"[settings]\nDatabase=/data\n", {kStartLine, "Databasefile niet gevonden"}},
   };
   for (const Case& c : cases) {
-    FakeServices fresh;
-    fresh.addFile(kDatabase);
-    fresh.addFile("/data", "").attributes = platform::kDirectory;
-    if (c.settings != nullptr) fresh.addFile(FakeServices::kSettingsPath, c.settings);
-    job::ProgressText text;
-    EXPECT_EQ(job::fncBackupAndRepair(fresh, text), JobResult::kStopped);
-    EXPECT_EQ(crLfLines(text.caption()), c.lines) << (c.settings ? c.settings : "(none)");
-    EXPECT_TRUE(fresh.copies.empty());
-    EXPECT_TRUE(fresh.repairRequests.empty());
+    services = FakeServices();
+    output = {};
+    services.addFile(kDatabase);
+    services.addFile("/data", "").attributes = platform::kDirectory;
+    if (c.settings != nullptr) services.addFile(FakeServices::kSettingsPath, c.settings);
+    EXPECT_EQ(run(JobResult::kStopped), c.lines) << (c.settings ? c.settings : "(none)");
+    EXPECT_TRUE(services.copies.empty());
+    EXPECT_TRUE(services.repairRequests.empty());
   }
 }
 
@@ -158,13 +157,11 @@ TEST_F(BackupAndRepair, ARunTimeErrorEndsTheJobWithOneLine) {
       {-2147467259, "Aanmaken bacup mislukt, exclusive open failed"},
   };
   for (const Case& c : cases) {
-    FakeServices fresh;
-    fresh.addFile(FakeServices::kSettingsPath, "[settings]\nDatabase=/data/muTesselDb.mdb\n");
-    fresh.addFile(kDatabase);
-    fresh.repairRaises = platform::RunTimeError(c.number, "File not found: libodbcinst.so.2");
-    job::ProgressText text;
-    EXPECT_EQ(job::fncBackupAndRepair(fresh, text), JobResult::kFailed);
-    std::vector<std::string> lines = crLfLines(text.caption());
+    services = FakeServices();
+    output = {};
+    SetUp();
+    services.repairRaises = platform::RunTimeError(c.number, "File not found: libodbcinst.so.2");
+    std::vector<std::string> lines = run(JobResult::kFailed);
     EXPECT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines.back(), c.line);
   }

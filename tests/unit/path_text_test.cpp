@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/program_location.h"
-
 namespace {
 
 using platform::PathStyle;

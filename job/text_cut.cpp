@@ -1,7 +1,7 @@
 // Cutting the end off a text, as the job's steps do.
 #include "job/text_cut.h"
 
-#include "platform/run_time_error.h"
+#include "platform/services.h"
 
 namespace job {
 

@@ -16,13 +16,39 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/run_time_error.h"
-
 namespace platform {
+
+// The numbers the program raises and recognises.
+enum ErrorNumber : std::int32_t {
+  kInvalidProcedureCall = 5,
+  kOutOfMemory = 7,
+  kSubscriptOutOfRange = 9,
+  kInternalError = 51,
+  kBadFileNameOrNumber = 52,
+  kFileNotFound = 53,
+  kPathFileAccessError = 75,
+  kEntryPointNotFound = 453,
+  kUnspecifiedFailure = -2147467259,  // 0x80004005
+};
+
+// A failure after which the run cannot go on, with the number and
+// description by which the job's error handler tells failures apart.
+class RunTimeError : public std::runtime_error {
+ public:
+  RunTimeError(std::int32_t number, const std::string& description)
+      : std::runtime_error(description), number_(number) {}
+
+  std::int32_t number() const { return number_; }
+  std::string description() const { return what(); }
+
+ private:
+  std::int32_t number_;
+};
 
 // Where the executable lives and what it is called; the settings file and the
 // run log are named after it.

@@ -1,5 +1,6 @@
-// What the POSIX services share: the start of a run, the errno text and
-// the file descriptor holder.
+// What the POSIX services share: the start of a run, the program's own
+// location, the errno text, the read and write loops and the file
+// descriptor holder.
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +14,23 @@
 namespace platform {
 
 namespace posix {
+namespace {
+
+// The executable's own path, symbolic links resolved.
+std::string executablePath() {
+  std::string buffer(4096, '\0');
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) {
+      throw RunTimeError(kPathFileAccessError,
+                         "cannot find the program's own file: " + errnoText(errno));
+    }
+    if (static_cast<std::size_t>(length) < buffer.size()) return buffer.substr(0, length);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
 
 PosixServices::PosixServices() {
   std::setlocale(LC_TIME, "");
@@ -28,6 +46,11 @@ PosixServices::PosixServices() {
   } catch (const RunTimeError& error) {
     locationError_ = error.description();
   }
+}
+
+ProgramLocation PosixServices::programLocation() {
+  if (!locationError_.empty()) throw RunTimeError(kPathFileAccessError, locationError_);
+  return location_;
 }
 
 std::string errnoText(int error) { return std::strerror(error); }

@@ -39,9 +39,6 @@ class PosixServices final : public Services {
   std::string locationError_;  // why it could not be read, if it could not
 };
 
-// The executable's own path, symbolic links resolved; raises RunTimeError.
-std::string executablePath();
-
 // The system's text for an errno value.
 std::string errnoText(int error);
 

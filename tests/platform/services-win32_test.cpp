@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "job/exist_file.h"
@@ -16,34 +18,25 @@ using V = std::vector<std::string>;
 class Win32Services : public ::testing::Test {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    dir_ = std::string(temp) + "mutessel-" + std::to_string(GetCurrentProcessId()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr));
+    dir_ = (std::filesystem::temp_directory_path() /
+            ("mutessel-" + std::to_string(GetCurrentProcessId()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+               .string();
+    ASSERT_TRUE(std::filesystem::create_directory(dir_));
   }
 
+  // The system deletes no read-only file: each is made plain first.
   void TearDown() override {
-    WIN32_FIND_DATAA entry{};
-    HANDLE find = FindFirstFileA(path("*").c_str(), &entry);
-    do {
-      std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      SetFileAttributesA(path(name).c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (!DeleteFileA(path(name).c_str())) RemoveDirectoryA(path(name).c_str());
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-    RemoveDirectoryA(dir_.c_str());
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      SetFileAttributesA(entry.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::remove_all(dir_);
   }
 
   std::string path(const std::string& name) const { return dir_ + "\\" + name; }
 
   void write(const std::string& name, const std::string& content, DWORD attributes = 0) {
-    HANDLE file = CreateFileA(path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
+    std::ofstream(path(name), std::ios::binary) << content;
     if (attributes != 0) SetFileAttributesA(path(name).c_str(), attributes);
   }
 

@@ -136,12 +136,14 @@ std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
   for (const FileIdentity& identity : wanted) byInode.emplace(identity.second, identity);
   MountDevices devices;
   DirectoryStream processes = openDirectory("/proc");
+  if (!processes) return held;
   const std::string self = std::to_string(getpid());
-  while (dirent* process = processes ? readdir(processes.get()) : nullptr) {
+  while (dirent* process = readdir(processes.get())) {
     if (!isNumber(process->d_name) || self == process->d_name) continue;
     DirectoryStream descriptors =
         openDirectory(std::string("/proc/") + process->d_name + "/fdinfo");
-    while (dirent* descriptor = descriptors ? readdir(descriptors.get()) : nullptr) {
+    if (!descriptors) continue;
+    while (dirent* descriptor = readdir(descriptors.get())) {
       unsigned long mount = 0;
       ino_t inode = 0;
       if (!isNumber(descriptor->d_name) ||

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "job/exist_file.h"
+#include "job/numeric_text.h"
 #include "job/repair_request.h"
 #include "job/retention.h"
-#include "job/text_cut.h"
 
 namespace job {
 namespace {

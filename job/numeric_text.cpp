@@ -1,7 +1,10 @@
-// The numeric test and the leading-number reading of copies' dates.
+// Cutting a path's end off, the numeric test and the leading-number reading
+// of copies' dates.
 #include "job/numeric_text.h"
 
 #include <cmath>
+
+#include "platform/services.h"
 
 namespace job {
 namespace {
@@ -28,6 +31,14 @@ std::size_t consumeDigits(std::string_view text, std::size_t& at, bool allowPoin
 }
 
 }  // namespace
+
+std::string withoutLast(const std::string& text, std::size_t count) {
+  if (text.size() < count) {
+    throw platform::RunTimeError(platform::kInvalidProcedureCall,
+                                 "Invalid procedure call or argument");
+  }
+  return text.substr(0, text.size() - count);
+}
 
 bool isNumeric(std::string_view text) {
   std::size_t at = 0;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "job/numeric_text.h"
-#include "job/text_cut.h"
 
 namespace job {
 namespace {

@@ -142,22 +142,17 @@ void copyNew(const std::string& source, const std::string& target, const std::st
   pending.nameAs(target);
 }
 
-Outcome copyWithTemporary(Services& services, const std::string& source, const std::string& target,
-                          const std::string& lockFile) {
-  const std::string directory(directoryPrefix(target));
-  for (const std::string& name :
-       services.listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
-    removeDeadTemporary(directory + name);
-  }
-  const std::string temporary = directory + "~mt" + std::to_string(GetCurrentProcessId()) + ".tmp";
-  return outcomeOf([&] { copyNew(source, target, lockFile, temporary); });
-}
-
 }  // namespace
 
 Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target,
                                    const std::string& lockFile) {
-  return copyWithTemporary(*this, source, target, lockFile);
+  const std::string directory(directoryPrefix(target));
+  for (const std::string& name :
+       listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
+    removeDeadTemporary(directory + name);
+  }
+  const std::string temporary = directory + "~mt" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  return outcomeOf([&] { copyNew(source, target, lockFile, temporary); });
 }
 
 }  // namespace platform::win32

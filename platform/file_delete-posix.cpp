@@ -129,6 +129,7 @@ bool openFileIdentity(int fdinfoDirectory, const char* fd, unsigned long& mount,
 // far as this process can see.
 std::set<FileIdentity> heldByOthers(const std::set<FileIdentity>& wanted) {
   std::set<FileIdentity> held;
+  if (wanted.empty()) return held;  // no walk of every process for nothing
   for (const FileIdentity& identity : lockedFiles()) {
     if (wanted.count(identity) != 0) held.insert(identity);
   }

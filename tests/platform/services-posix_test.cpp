@@ -25,12 +25,16 @@ TEST_F(PosixServices, SettingsThatCannotBeReadGiveTheDefault) {
   writeFile(dir / "good.ini", "[settings]\nDatabase=x\n");
   mkfifo((dir / "fifo.ini").c_str(), 0600);
   std::filesystem::create_directory(dir / "folder.ini");
+  // Valid settings at its head, but over 16 MiB: no settings file is that large.
+  writeFile(dir / "huge.ini", "[settings]\nDatabase=x\n");
+  std::filesystem::resize_file(dir / "huge.ini", 17 << 20);
   auto read = [&](const std::string& name) {
     return services->readSetting("settings", "Database", "none", 4096, dir / name);
   };
   EXPECT_EQ(read("good.ini"), "x");
   EXPECT_EQ(read("fifo.ini"), "none");
   EXPECT_EQ(read("folder.ini"), "none");
+  EXPECT_EQ(read("huge.ini"), "none");
   EXPECT_EQ(read("missing.ini"), "none");
 }
 

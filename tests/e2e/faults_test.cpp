@@ -60,9 +60,7 @@ TEST_F(Faults, ALogWhoseDiskFillsIsLeftAsItWas) {
   writeFile(program.programDirectory() + "/filler", std::string(small.freeBlocks() * 4096, 'f'));
   ASSERT_EQ(small.freeBlocks(), 0u);
 
-  // Started from elsewhere, so that nothing but the program's own log and
-  // settings lie on the full file system.
-  RunResult result = program.run({}, program.home().path());
+  RunResult result = program.run();
   EXPECT_EQ(result.status, 2) << result.standardError;
   EXPECT_EQ(splitLines(result.standardError).size(), 1u) << result.standardError;
   const std::string log = readFile(program.logPath());

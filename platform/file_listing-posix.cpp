@@ -25,15 +25,32 @@ std::string asFnmatchPattern(const std::string& wildcards) {
   return pattern;
 }
 
+// Errors that say nothing of that name is there.
+bool namesNothing(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
+}
+
+[[noreturn]] void raiseAccessError(int error) {
+  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errnoText(error));
+}
+
 }  // namespace
 
 std::vector<std::string> PosixServices::listDirectory(const std::string& pattern, int mask) {
   std::vector<std::string> names;
   const std::string last(lastComponent(pattern));
+  if (last.empty()) return names;
   DirectoryStream directory = openDirectory(directoryOf(pattern));
-  if (last.empty() || !directory) return names;
+  if (!directory && namesNothing(errno)) return names;
+  // A directory that is there but cannot be read is no empty one: saying
+  // "nothing found" would hide why, night after night.
+  if (!directory) raiseAccessError(errno);
   const std::string matcher = asFnmatchPattern(last);
-  while (dirent* entry = readdir(directory.get())) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(directory.get());
+    if (entry == nullptr && errno != 0) raiseAccessError(errno);
+    if (entry == nullptr) break;
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     if (fnmatch(matcher.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
@@ -53,11 +70,8 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
 std::uint32_t PosixServices::attributes(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) {
-    int error = errno;
-    if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP) {
-      throw RunTimeError(kFileNotFound, "File not found");
-    }
-    throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errnoText(error));
+    if (namesNothing(errno)) throw RunTimeError(kFileNotFound, "File not found");
+    raiseAccessError(errno);
   }
   std::uint32_t bits = S_ISDIR(status.st_mode) ? kDirectory : kArchive;
   if ((status.st_mode & S_IWUSR) == 0) bits |= kReadOnly;

@@ -17,6 +17,17 @@ bool wanted(const WIN32_FIND_DATAA& entry, int mask, const std::string& pattern)
   return matchesWildcards(pattern, entry.cFileName);
 }
 
+// Errors that say nothing of that name is there.
+bool namesNothing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_NOT_READY ||
+         error == ERROR_INVALID_DRIVE;
+}
+
+[[noreturn]] void raiseAccessError(DWORD error) {
+  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errorText(error));
+}
+
 }  // namespace
 
 std::vector<std::string> Win32Services::listDirectory(const std::string& pattern, int mask) {
@@ -24,10 +35,18 @@ std::vector<std::string> Win32Services::listDirectory(const std::string& pattern
   const std::string last(lastComponent(pattern));
   WIN32_FIND_DATAA entry{};
   Handle find(FindFirstFileA(pattern.c_str(), &entry), FindClose);
-  if (!find.valid()) return names;
+  if (!find.valid()) {
+    const DWORD error = GetLastError();
+    // A folder that is there but cannot be read is no empty one.
+    if (namesNothing(error) || error == ERROR_INVALID_NAME || error == ERROR_NO_MORE_FILES) {
+      return names;
+    }
+    raiseAccessError(error);
+  }
   do {
     if (wanted(entry, mask, last)) names.push_back(entry.cFileName);
   } while (FindNextFileA(find.get(), &entry));
+  if (GetLastError() != ERROR_NO_MORE_FILES) raiseAccessError(GetLastError());
   return names;
 }
 
@@ -36,11 +55,8 @@ std::uint32_t Win32Services::attributes(const std::string& path) {
   if (bits != INVALID_FILE_ATTRIBUTES) return bits;
   DWORD error = GetLastError();
   if (error == ERROR_INVALID_NAME) throw RunTimeError(kBadFileNameOrNumber, "Bad file name");
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-      error == ERROR_BAD_NETPATH || error == ERROR_NOT_READY) {
-    throw RunTimeError(kFileNotFound, "File not found");
-  }
-  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errorText(error));
+  if (namesNothing(error)) throw RunTimeError(kFileNotFound, "File not found");
+  raiseAccessError(error);
 }
 
 }  // namespace platform::win32

@@ -126,8 +126,8 @@ class Services {
 
   // Bare names of the entries that match `pattern`, whose last component may
   // hold "*" and "?". Directories are never listed; hidden and system files
-  // only when `mask` asks for them. Raises no error: a missing directory
-  // lists nothing.
+  // only when `mask` asks for them. A missing directory lists nothing; one
+  // that is there but cannot be read raises RunTimeError 75.
   virtual std::vector<std::string> listDirectory(const std::string& pattern, int mask) = 0;
 
   // The attribute bits of a file or directory; raises RunTimeError 53 when

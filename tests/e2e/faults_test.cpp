@@ -2,6 +2,8 @@
 // limit, a kill in mid-copy, two runs at once, hostile settings, an
 // unwritable log and special files under the database's name. None of them
 // may lose data or leave a state that the next run cannot recover from.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +104,50 @@ TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
   EXPECT_TRUE(readFile(todaysCopy()) == content);
 }
 
+TEST_F(Faults, ACopyWhoseNameCannotBeFlushedToDiskIsNoCopy) {
+  if (underWine()) GTEST_SKIP() << "the fault is injected into Linux system calls";
+  if (!installed("strace")) GTEST_SKIP() << "strace is not installed";
+  RunOptions options;
+  // The database directory's flush alone fails, as on a failing disk.
+  options.wrapper = {"strace",
+                     "-f",
+                     "-qq",
+                     "-o",
+                     "/dev/null",
+                     "-P",
+                     data(),
+                     "-e",
+                     "trace=fsync",
+                     "-e",
+                     "inject=fsync:error=EIO"};
+  options.environment = {{"ASAN_OPTIONS", "detect_leaks=0"}};  // LeakSanitizer shuns ptrace
+  EXPECT_EQ(program.runWith(options).status, 1);
+  EXPECT_EQ(lastJobLine(log()), "Copy failed: Input/output error");
+  EXPECT_EQ(namesIn(data()), std::vector<std::string>{"muTesselDb.mdb"});
+  expectUntouched();
+}
+
+TEST_F(Faults, ARunWaitsForTheLogAndItsCutBackKeepsTheOtherRunsBlock) {
+  if (underWine()) GTEST_SKIP() << "Wine keeps its file locks to itself";
+  const std::string other = std::string(4000, 'o') + "\r\n";
+  const int held = open(program.logPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  RunOptions options;
+  options.limits = {{RLIMIT_FSIZE, other.size() + 100}};  // too little for this run's block
+  auto running = program.start(options);
+  for (int tries = 0; tries < 600 && !exists(program.recordPath()); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_TRUE(std::filesystem::is_empty(program.logPath())) << "appended while the log was held";
+  // The holder's own block, appended while this run waits.
+  ASSERT_EQ(write(held, other.data(), other.size()), static_cast<ssize_t>(other.size()));
+  close(held);
+  RunResult result = running->wait();
+  EXPECT_EQ(result.status, 2) << result.standardError;
+  EXPECT_TRUE(readFile(program.logPath()) == other) << "the failed append was not taken back whole";
+}
+
 TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
   writeFile(database(), patternedContent(8 * 1024 * 1024));
   auto first = program.start();
@@ -180,6 +226,19 @@ TEST_F(AsAnotherUser, UnreadableSettingsReadAsEmpty) {
   chmod(program.settingsPath().c_str(), 0);
   EXPECT_EQ(program.runWith(options).status, 1);
   EXPECT_EQ(log(), block({"Databasefile niet gevonden"}));
+}
+
+TEST_F(AsAnotherUser, ACleanUpThatCannotListTheCopiesEndsTheRunWithAnError) {
+  for (int day = 1; day <= 8; ++day) {
+    writeFile(data() + "/muTesselDb2020010" + std::to_string(day) + ".mdb", "old");
+  }
+  // The directory's owner takes away the right to read it during the repair.
+  ASSERT_EQ(chown(data().c_str(), kNobody.uid, kNobody.gid), 0);
+  options.environment = {{"STANDIN_UNREADABLE", data()}};
+  EXPECT_EQ(program.runWith(options).status, 1);
+  EXPECT_EQ(lastJobLine(log()), "Fout:75 Path/File access error: Permission denied");
+  EXPECT_EQ(lineAfter(log(), "Repair performed"), "Start cleanup old backups");
+  EXPECT_TRUE(exists(data() + "/muTesselDb20200101.mdb"));
 }
 
 TEST_F(AsAnotherUser, AReadOnlyLogDirectoryGivesStatusTwoAndOneLine) {

@@ -57,6 +57,16 @@ inline bool installed(const std::string& tool) {
   return runCommand({"sh", "-c", "command -v " + tool}).status == 0;
 }
 
+// Why a command cannot have a mount namespace of its own here, or empty
+// when it can. In a chroot whose root is no mount point, unshare cannot
+// change the root's propagation.
+inline std::string whyNoMountNamespace() {
+  if (!isRoot()) return "a mount namespace needs root";
+  if (!installed("unshare")) return "unshare is not installed";
+  RunResult probe = runCommand({"unshare", "--mount", "true"});
+  return probe.status == 0 ? "" : "no mount namespace here: " + probe.standardError;
+}
+
 // A small file system of its own, mounted for the test's lifetime.
 class SmallFileSystem {
  public:

@@ -143,16 +143,22 @@ TEST_F(Program, AFailedCopyStopsTheRunBeforeTheRepair) {
 }
 
 TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
-  for (const char* date : {"20200105", "20200101", "20200109", "20200103", "20200107", "20200102",
-                           "20200108", "20200104", "20200106"}) {
-    writeFile(data() + "/muTesselDb" + date + ".mdb", "old");
+  const std::vector<std::string> expected = {
+      "muTesselDb.mdb",         "muTesselDb20200104.mdb",       "muTesselDb20200105.mdb",
+      "muTesselDb20200106.mdb", "muTesselDb20200107.mdb",       "muTesselDb20200108.mdb",
+      "muTesselDb20200109.mdb", "muTesselDb" + today() + ".mdb"};
+  // A full path, and the bare name run from its own directory, which leaves
+  // the copies' directory the empty text.
+  for (const std::string& spelling : {programPath(database()), std::string("muTesselDb.mdb")}) {
+    std::filesystem::remove(todaysCopy());
+    for (const char* date : {"20200105", "20200101", "20200109", "20200103", "20200107", "20200102",
+                             "20200108", "20200104", "20200106"}) {
+      writeFile(data() + "/muTesselDb" + date + ".mdb", "old");
+    }
+    program.setDatabase(spelling);
+    EXPECT_EQ(program.run({}, data()).status, 0) << spelling;
+    EXPECT_EQ(namesIn(data()), expected) << spelling;
   }
-  EXPECT_EQ(program.run().status, 0);
-  std::vector<std::string> expected = {"muTesselDb.mdb",         "muTesselDb20200104.mdb",
-                                       "muTesselDb20200105.mdb", "muTesselDb20200106.mdb",
-                                       "muTesselDb20200107.mdb", "muTesselDb20200108.mdb",
-                                       "muTesselDb20200109.mdb", "muTesselDb" + today() + ".mdb"};
-  EXPECT_EQ(namesIn(data()), expected);
 }
 
 TEST_F(Program, TemporariesLeftByKilledCopiesAreClearedByTheNext) {

@@ -85,7 +85,7 @@ TEST_F(DebianPackage, TheInstalledProgramDoesAWholeJobFromWhereItIsInstalled) {
   const std::size_t value = settings.find("\nDatabase=") + 10;
   settings.replace(value, settings.find('\r', value) - value, database);
   writeFile(installation + "/" + kProgram + ".ini", settings);
-  writeFile(home / "odbcinst.ini", standInDriverList());
+  layOutStandInDriver(home.path());
 
   RunResult result = run(
       {installation + "/" + kProgram},
@@ -104,7 +104,8 @@ TEST_F(DebianPackage, LintianFindsNoErrorsOrWarnings) {
 
 TEST_F(DebianPackage, TheUnitsVerifyWhereThePackagePutsThem) {
   if (!installed("systemd-analyze")) GTEST_SKIP() << "systemd is not installed";
-  if (!isRoot()) GTEST_SKIP() << "needs root, to lay the package over /opt in a namespace";
+  const std::string whyNot = whyNoMountNamespace();
+  if (!whyNot.empty()) GTEST_SKIP() << whyNot << " (to lay the package over /opt)";
   const std::string service = root() + kUnitDir + kProgram + ".service";
   // The package's own tree over /opt, in a mount namespace of its own, so
   // that the check finds the program that the service starts, and its

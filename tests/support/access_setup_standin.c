@@ -4,7 +4,9 @@
  * The ODBC installer loads it for "Microsoft Access Driver (*.MDB)" and calls
  * its ConfigDSN. It writes what it was asked to the file named by
  * STANDIN_RECORD, removes the file named by STANDIN_REMOVE (as an upgrade
- * replacing the program mid-run would), and then, as STANDIN_MODE says:
+ * replacing the program mid-run would), takes the right to read the
+ * directory named by STANDIN_UNREADABLE (as an administrator tightening
+ * rights mid-run would), and then, as STANDIN_MODE says:
  *   (unset)  "repairs" the database named by REPAIR_DB= by appending
  *            "repaired\n" to it, and succeeds;
  *   refuse   posts an installer error and fails;
@@ -22,6 +24,7 @@
 typedef HWND WindowHandle;
 #else
 #include <dlfcn.h>
+#include <sys/stat.h>
 #define EXPORT __attribute__((visibility("default")))
 #define CALLING
 typedef void* WindowHandle;
@@ -49,6 +52,15 @@ static void postRefusal(void) {
   if (installer) *(void**)(&post) = dlsym(installer, "SQLPostInstallerError");
 #endif
   if (post) post(ODBC_ERROR_GENERAL_ERR, REFUSAL_MESSAGE);
+}
+
+/* Leaves the directory open to be entered and written, not read. */
+static void makeUnreadable(const char* directory) {
+#ifndef _WIN32
+  chmod(directory, 0333);
+#else
+  (void)directory;
+#endif
 }
 
 /* The path between REPAIR_DB=" and the next double quote, or NULL. */
@@ -83,8 +95,10 @@ EXPORT InstallerBool CALLING ConfigDSN(WindowHandle parent, unsigned short reque
   const char* recordPath = getenv("STANDIN_RECORD");
   const char* mode = getenv("STANDIN_MODE");
   const char* removed = getenv("STANDIN_REMOVE");
+  const char* unreadable = getenv("STANDIN_UNREADABLE");
   char* target;
   if (removed) remove(removed);
+  if (unreadable) makeUnreadable(unreadable);
   if (recordPath) {
     FILE* out = fopen(recordPath, "ab");
     if (out) {

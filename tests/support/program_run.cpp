@@ -164,12 +164,19 @@ ProgramUnderTest::ProgramUnderTest(const std::string& name) : name_(name) {
   std::filesystem::create_directory(programDirectory());
   std::filesystem::create_directory(home_ / "odbc");
   std::filesystem::copy_file(MUTESSEL_PROGRAM, programDirectory() + "/" + name);
-  writeFile(home_ / "odbc/odbcinst.ini", standInDriverList());
+  layOutStandInDriver(home_ / "odbc");
 }
 
-std::string standInDriverList() {
-  return "[Microsoft Access Driver (*.MDB)]\nDescription = stand-in\n"
-         "Driver = " MUTESSEL_STANDIN_SETUP "\nSetup = " MUTESSEL_STANDIN_SETUP "\n";
+void layOutStandInDriver(const std::string& directory) {
+  // Beside the configuration, not in the build tree: a run as another user
+  // must be able to load it wherever the checkout is.
+  const std::string library =
+      directory + "/" + std::filesystem::path(MUTESSEL_STANDIN_SETUP).filename().string();
+  std::filesystem::copy_file(MUTESSEL_STANDIN_SETUP, library);
+  writeFile(directory + "/odbcinst.ini",
+            "[Microsoft Access Driver (*.MDB)]\nDescription = stand-in\n"
+            "Driver = " +
+                library + "\nSetup = " + library + "\n");
 }
 
 void ProgramUnderTest::setDatabase(const std::string& databasePath) {

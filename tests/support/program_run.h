@@ -112,8 +112,9 @@ class ProgramUnderTest {
   bool driverRegistered_ = true;
 };
 
-// The installer's driver list that registers the stand-in as the Access driver.
-std::string standInDriverList();
+// Lays out in `directory` an installer configuration (odbcinst.ini) that
+// registers the stand-in as the Access driver, with a copy of the stand-in.
+void layOutStandInDriver(const std::string& directory);
 
 // What the program is started through, and what it needs in its
 // environment, on the build under test.

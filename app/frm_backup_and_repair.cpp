@@ -16,6 +16,8 @@ int exitStatusOf(job::JobResult result) {
     case job::JobResult::kDone:
     case job::JobResult::kAlreadyBackedUp:
       return kExitDone;
+    case job::JobResult::kDoneButNoDriver:
+      return kExitNoDriver;
     case job::JobResult::kStopped:
     case job::JobResult::kFailed:
       break;

@@ -14,6 +14,9 @@ enum ExitStatus : int {
   kExitDone = 0,             // the run went through, or the day's copy was there already
   kExitStoppedOrFailed = 1,  // the log's last lines say why
   kExitLogNotWritten = 2,    // standard error says why
+  // Copied and cleaned up, but no driver on this machine can repair; the
+  // log's "Repair failed: " line says why.
+  kExitNoDriver = 3,
 };
 
 class frmBackupAndRepair {

@@ -82,7 +82,10 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
   // The day's copy is whole either way, so the old ones may go.
   cleanupOldBackups(services, lblOutput, databasePath, datedCopy);
-  return repair.ok ? JobResult::kDone : JobResult::kFailed;
+  if (repair.ok) return JobResult::kDone;
+  // A machine without a driver that can repair fails the same way every
+  // night; that is told apart from a night that failed.
+  return repair.driverMissing ? JobResult::kDoneButNoDriver : JobResult::kFailed;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ namespace job {
 // How a run of the job ended, for the program's exit status.
 enum class JobResult {
   kDone,             // copied, repaired and cleaned up
+  kDoneButNoDriver,  // copied and cleaned up; no driver on this machine could repair
   kAlreadyBackedUp,  // the day's copy was there already: nothing to do
   kStopped,          // a check ended the run early; the log says which
   kFailed,           // a step failed; the log has the failure line

@@ -3,7 +3,9 @@
 // the problem in its log, on a machine that lacks it.
 #include <dlfcn.h>
 #include <strings.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -86,25 +88,42 @@ std::string setupLibraryOf(ProfileStringFunction profileString, const std::strin
   return "";
 }
 
-// What can be found out when the installer gives only its general message:
-// it says that the request did not reach a driver, never why. The password
-// travels only in the request, and nothing of the request appears here.
-std::string setupDiagnosis(void* library, const std::string& driver) {
+// What can be found out when the installer gives only its general message,
+// and whether it shows that no driver was there to take the request.
+struct Diagnosis {
+  std::string text;
+  bool driverMissing;
+};
+
+// Whether a file (the installer's configuration, a setup library) is not
+// there at all, as opposed to there but unreadable or unloadable, which may
+// hide a driver that someone can mend by the next night.
+bool absent(const std::string& path) {
+  struct stat status {};
+  return !path.empty() && path.front() == '/' && stat(path.c_str(), &status) != 0 &&
+         (errno == ENOENT || errno == ENOTDIR);
+}
+
+// The installer says only that the request did not reach a driver, never
+// why. The password travels only in the request, and nothing of the request
+// appears here.
+Diagnosis setupDiagnosis(void* library, const std::string& driver) {
   const std::string quoted = "\"" + driver + "\"";
   auto installedDrivers = entryPoint<InstalledDriversFunction>(library, "SQLGetInstalledDrivers");
   auto profileString = entryPoint<ProfileStringFunction>(library, "SQLGetPrivateProfileString");
   if (installedDrivers == nullptr || profileString == nullptr) {
-    return "the ODBC installer cannot tell which drivers are registered";
+    return {"the ODBC installer cannot tell which drivers are registered", false};
   }
   bool listRead = false;
+  const std::string driverList = driverListName(library);
   if (!driverRegistered(installedDrivers, driver, listRead)) {
-    return listRead ? "no driver is registered as " + quoted + " in " + driverListName(library)
-                    : "the driver list " + driverListName(library) + " cannot be read";
+    if (!listRead) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
+    return {"no driver is registered as " + quoted + " in " + driverList, true};
   }
   const std::string setup = setupLibraryOf(profileString, driver);
   if (setup.empty()) {
-    return "the driver registered as " + quoted + " in " + driverListName(library) +
-           " names no Setup library";
+    return {"the driver registered as " + quoted + " in " + driverList + " names no Setup library",
+            true};
   }
   const std::string named = "the setup library " + setup + " registered for " + quoted;
   // Left loaded, as the installer leaves what it loads: unloading a library
@@ -112,12 +131,13 @@ std::string setupDiagnosis(void* library, const std::string& driver) {
   void* setupLibrary = dlopen(setup.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (setupLibrary == nullptr) {
     const char* why = dlerror();
-    return named + " cannot be loaded: " + (why != nullptr ? why : "unknown reason");
+    return {named + " cannot be loaded: " + (why != nullptr ? why : "unknown reason"),
+            absent(setup)};
   }
   if (dlsym(setupLibrary, "ConfigDSN") == nullptr && dlsym(setupLibrary, "ConfigDSNW") == nullptr) {
-    return named + " has no ConfigDSN";
+    return {named + " has no ConfigDSN", true};
   }
-  return named + " refused the request without a message";
+  return {named + " refused the request without a message", false};
 }
 
 }  // namespace
@@ -133,10 +153,12 @@ Outcome PosixServices::configDataSource(std::uint16_t request, const std::string
   if (configDataSource(nullptr, request, driver.c_str(), attributes.c_str()) != 0) {
     return {true, ""};
   }
-  std::string message = installerMessages<std::uint32_t>(
-      entryPoint<InstallerErrorFunction>(library, "SQLInstallerError"));
-  if (message == kGeneralInstallerError) message += " (" + setupDiagnosis(library, driver) + ")";
-  return {false, message};
+  auto installerError = entryPoint<InstallerErrorFunction>(library, "SQLInstallerError");
+  const std::string message = installerErrors<std::uint32_t>(installerError).text;
+  // Any other message is the driver's own, or tells of something else.
+  if (message != kGeneralInstallerError) return {false, message};
+  const Diagnosis diagnosis = setupDiagnosis(library, driver);
+  return {false, message + " (" + diagnosis.text + ")", diagnosis.driverMissing};
 }
 
 }  // namespace platform::posix

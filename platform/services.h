@@ -83,6 +83,13 @@ struct LocalTime {
 struct Outcome {
   bool ok = false;
   std::string reason;  // why it failed; empty on success
+  // Set by configDataSource alone: the request went nowhere because this
+  // machine has no driver under that name that could take it (none
+  // registered, its setup library not there or without the entry point, no
+  // installer configuration at all), which no later run changes
+  // until someone installs one. A driver that took the request and refused
+  // it leaves this false.
+  bool driverMissing = false;
 };
 
 struct StepFailure {
@@ -172,7 +179,8 @@ class Services {
   // list form: entries each ending in NUL, the list ending in one more NUL.
   // Raises RunTimeError 53 when the installer library cannot be loaded and
   // 453 when it lacks the entry point; otherwise reports through the result,
-  // with the installer's own message as the reason.
+  // with the installer's own message as the reason, and driverMissing set
+  // only when the installer's report shows that no driver was there to ask.
   virtual Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                    const std::string& attributes) = 0;
 

@@ -1,5 +1,7 @@
 // The repair step as a Linux administrator meets it: Debian's own Access
 // driver, and the registrations that go wrong, each named in the log.
+#include <optional>
+
 #include "tests/e2e/program_fixture.h"
 
 namespace testing_support {
@@ -15,8 +17,8 @@ std::string mdbtoolsLibrary() {
 struct Registration {
   const char* what;
   // The installer's driver list; "@mdb@" stands for the real driver and
-  // "@list@" for the list's own path.
-  std::string odbcinst;
+  // "@list@" for the list's own path. None: not even its directory is there.
+  std::optional<std::string> odbcinst;
   std::string diagnosis;  // how the log's reason begins, after the installer's general message
 };
 
@@ -36,11 +38,15 @@ TEST_P(RealDriver, TheGeneralInstallerErrorSaysWhyTheRequestWentNowhere) {
     }
     return text;
   };
-  writeFile(driverList, filledIn(GetParam().odbcinst));
+  if (GetParam().odbcinst) {
+    writeFile(driverList, filledIn(*GetParam().odbcinst));
+  } else {
+    std::filesystem::remove_all(program.home() / "odbc");
+  }
 
-  EXPECT_EQ(program.run().status, 1);
-  // What tells this expected failure from a real one: the copy and the
-  // clean-up went through, and the reason names the driver.
+  // Nothing on this machine can repair, and the night did all it could: the
+  // copy and the clean-up went through, and the reason names the driver.
+  EXPECT_EQ(program.run().status, 3);
   std::vector<std::string> expected = block(fullRunOf(database()));
   std::vector<std::string> logged = log();
   ASSERT_EQ(logged.size(), expected.size());
@@ -72,8 +78,24 @@ INSTANTIATE_TEST_SUITE_P(
                      "the setup library /nonexistent/libsetup.so registered for "
                      "\"Microsoft Access Driver (*.MDB)\" cannot be loaded: "},
         Registration{"OnlyUnderItsOwnName", "[MDBTools]\nDriver = @mdb@\nSetup = @mdb@\n",
-                     "no driver is registered as \"Microsoft Access Driver (*.MDB)\" in @list@)"}),
+                     "no driver is registered as \"Microsoft Access Driver (*.MDB)\" in @list@)"},
+        Registration{"NoInstallerConfigurationAtAll", std::nullopt,
+                     "the driver list @list@ cannot be read)"}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// A driver list that is there but cannot be read may name a driver: the
+// night failed, whatever the machine holds.
+TEST_F(Program, AnUnreadableDriverListIsNoProofThatNoDriverIsThere) {
+  if (!isRoot()) GTEST_SKIP() << "changing user needs root";
+  openToAll();
+  chmod((program.home() / "odbc/odbcinst.ini").c_str(), 0);
+  RunOptions options;
+  options.user = &kNobody;
+  EXPECT_EQ(program.runWith(options).status, 1);
+  EXPECT_EQ(lineAfter(log(), "Start compress and repair"),
+            "Repair failed: General installer error (the driver list " +
+                program.home() / "odbc/odbcinst.ini" + " cannot be read)");
+}
 
 }  // namespace
 }  // namespace testing_support

@@ -24,12 +24,20 @@ TEST(RunDriver, ClosesTheReportAndAppendsItToTheLog) {
 }
 
 TEST(RunDriver, ExitStatusTellsTheSchedulerHowTheRunEnded) {
+  auto configured = [](FakeServices& services) {
+    services.addFile(FakeServices::kSettingsPath, "[settings]\nDatabase=/data/muTesselDb.mdb\n");
+    services.addFile("/data/muTesselDb.mdb");
+  };
   FakeServices done;
-  done.addFile(FakeServices::kSettingsPath, "[settings]\nDatabase=/data/muTesselDb.mdb\n");
-  done.addFile("/data/muTesselDb.mdb");
+  configured(done);
   EXPECT_EQ(app::frmBackupAndRepair(done).Form_Load(), app::kExitDone);
   // The day's copy now exists: the second run has nothing to do.
   EXPECT_EQ(app::frmBackupAndRepair(done).Form_Load(), app::kExitDone);
+
+  FakeServices noDriver;
+  configured(noDriver);
+  noDriver.repairOutcome = {false, "General installer error (no driver)", true};
+  EXPECT_EQ(app::frmBackupAndRepair(noDriver).Form_Load(), app::kExitNoDriver);
 
   FakeServices unwritable;
   unwritable.appendRaises = platform::RunTimeError(75, "Permission denied");

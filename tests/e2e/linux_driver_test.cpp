@@ -97,5 +97,17 @@ TEST_F(Program, AnUnreadableDriverListIsNoProofThatNoDriverIsThere) {
                 program.home() / "odbc/odbcinst.ini" + " cannot be read)");
 }
 
+// Nor is a setup library that is there but does not load.
+TEST_F(Program, ASetupLibraryThatIsThereButDoesNotLoadIsAFailedNight) {
+  const std::string junk = program.home() / "odbc/libjunk.so";
+  writeFile(junk, "not a library");
+  writeFile(program.home() / "odbc/odbcinst.ini", kSection + "Setup = " + junk + "\n");
+  EXPECT_EQ(program.run().status, 1);
+  EXPECT_TRUE(startsWith(lineAfter(log(), "Start compress and repair"),
+                         "Repair failed: General installer error (the setup library " + junk +
+                             " registered for \"Microsoft Access Driver (*.MDB)\" cannot be "
+                             "loaded: "));
+}
+
 }  // namespace
 }  // namespace testing_support

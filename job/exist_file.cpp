@@ -12,7 +12,8 @@ bool fncExistFile(platform::Services& services, const std::string& prmFileName) 
     // name holding wildcards has none), and a listing of it finds an entry.
     // The cheap attribute read goes first, so that a missing name costs no
     // reading of its whole directory.
-    if ((services.attributes(prmFileName) & platform::kDirectory) != 0) return false;
+    const std::optional<std::uint32_t> bits = services.attributes(prmFileName);
+    if (!bits || (*bits & platform::kDirectory) != 0) return false;
     std::vector<std::string> names =
         services.listDirectory(prmFileName, platform::kListHiddenAndSystem);
     return !names.empty() && !names.front().empty();

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/date_form.h"
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {

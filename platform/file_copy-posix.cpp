@@ -14,8 +14,6 @@
 // check after the copy catches it: the database's size and times, to the
 // nanosecond, must be as before; where times cannot be trusted to show a
 // change, the copy is also compared with the database byte for byte.
-#include "platform/file_copy-posix.h"
-
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -28,7 +26,9 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/copy_seam-posix.h"
 #include "platform/path_text.h"
+#include "platform/pending_copy-posix.h"
 
 namespace platform::posix {
 namespace {
@@ -39,8 +39,7 @@ constexpr const char* kLockAppeared = "The database's lock file appeared during 
 off_t copyByReadAndWrite(int from, int to, off_t copied) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
-    ssize_t got = read(from, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = retryAfterSignal(-1, read, from, buffer.data(), buffer.size());
     if (got < 0) failWith(errno);
     if (got == 0) return copied;
     if (int error = writeAll(to, buffer.data(), static_cast<std::size_t>(got))) failWith(error);
@@ -55,15 +54,15 @@ off_t copyByReadAndWrite(int from, int to, off_t copied) {
 off_t copyContents(int from, int to) {
   off_t copied = 0;
   for (;;) {
-    ssize_t step = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    const ssize_t step =
+        retryAfterSignal(-1, copy_file_range, from, nullptr, to, nullptr, std::size_t{1} << 30, 0u);
     if (step == 0) return copied;
     if (step > 0) {
       copied += step;
       continue;
     }
-    if (errno == EINTR) continue;
-    bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                       errno == EINVAL || errno == EBADF;
+    const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                             errno == EINVAL || errno == EBADF;
     if (copied > 0 || !unsupported) failWith(errno);
     return copyByReadAndWrite(from, to, copied);
   }
@@ -106,8 +105,8 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
 std::size_t readAt(int fd, char* data, std::size_t size, off_t offset) {
   std::size_t done = 0;
   while (done < size) {
-    ssize_t got = pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = retryAfterSignal(-1, pread, fd, data + done, size - done,
+                                         offset + static_cast<off_t>(done));
     if (got < 0) failWith(errno);
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
@@ -135,8 +134,7 @@ void checkUnchanged(const std::string& source, int from, int to, const struct st
   }, named{}, written{};
   if (fstat(from, &after) != 0 || fstat(to, &written) != 0) failWith(errno);
   // A database replaced under its name counts as changed too.
-  const bool stillThere = stat(source.c_str(), &named) == 0 && named.st_dev == before.st_dev &&
-                          named.st_ino == before.st_ino;
+  const bool stillThere = stat(source.c_str(), &named) == 0 && sameFile(named, before);
   if (!stillThere || after.st_size != before.st_size) failStep(kChanged);
   if (!contentsOnly &&
       (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
@@ -166,7 +164,7 @@ void checkNoLockFile(const std::string& lockFile) {
 // them; a real failure means that the name may not survive a crash, and a
 // copy that is not known to be on disk is no copy.
 void syncDirectory(const std::string& directory, const std::string& target) {
-  FileDescriptor dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor dir = openDirectoryFile(directory);
   const int error = !dir.valid() ? errno : fsync(dir.get()) != 0 ? errno : 0;
   if (error == 0 || error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS) {
     return;
@@ -209,7 +207,7 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
 
 Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,
                                    const std::string& lockFile) {
-  return copyNew(source, target, lockFile);
+  return copyNew(source, target, lockFile, {});
 }
 
 }  // namespace platform::posix

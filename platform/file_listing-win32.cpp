@@ -1,6 +1,6 @@
 // Directory listings and attributes through the Windows find functions.
 #include "platform/path_text.h"
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 #include "platform/wildcard.h"
 
 namespace platform::win32 {
@@ -31,16 +31,10 @@ std::vector<std::string> Win32Services::listDirectory(const std::string& pattern
   return names;
 }
 
-std::uint32_t Win32Services::attributes(const std::string& path) {
+std::optional<std::uint32_t> Win32Services::attributes(const std::string& path) {
   DWORD bits = GetFileAttributesA(path.c_str());
-  if (bits != INVALID_FILE_ATTRIBUTES) return bits;
-  DWORD error = GetLastError();
-  if (error == ERROR_INVALID_NAME) throw RunTimeError(kBadFileNameOrNumber, "Bad file name");
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-      error == ERROR_BAD_NETPATH || error == ERROR_NOT_READY) {
-    throw RunTimeError(kFileNotFound, "File not found");
-  }
-  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errorText(error));
+  if (bits == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return bits;
 }
 
 }  // namespace platform::win32

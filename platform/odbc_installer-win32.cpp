@@ -2,7 +2,7 @@
 // first needs it, so that a machine without it gets a line in the log, not a
 // program that cannot start.
 #include "platform/installer_messages.h"
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 
 namespace platform::win32 {
 namespace {

@@ -1,6 +1,9 @@
 // What the POSIX services share: the start of a run, the program's own
-// location, the errno text, the read and write loops and the file
-// descriptor holder.
+// location, the errno text, the read and write loops, the file descriptor
+// holder and the opening of directories.
+#include "platform/services-posix.h"
+
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,7 +12,6 @@
 #include <cstring>
 
 #include "platform/path_text.h"
-#include "platform/system-posix.h"
 
 namespace platform {
 
@@ -57,8 +59,7 @@ std::string errnoText(int error) { return std::strerror(error); }
 
 int writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written = retryAfterSignal(-1, write, fd, data, size);
     if (written < 0) return errno;
     if (written == 0) return ENOSPC;
     data += written;
@@ -71,8 +72,7 @@ std::optional<std::string> readAll(int fd, std::size_t limit) {
   std::string content;
   char chunk[65536];
   for (;;) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = retryAfterSignal(-1, read, fd, chunk, sizeof chunk);
     if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
     if (got == 0) return content;
     content.append(chunk, static_cast<std::size_t>(got));
@@ -85,9 +85,19 @@ void FileDescriptor::reset(int fd) {
 }
 
 bool FileDescriptor::close() {
-  int fd = fd_;
-  fd_ = -1;
+  const int fd = release();
   return fd < 0 || ::close(fd) == 0;
+}
+
+FileDescriptor openDirectoryFile(const std::string& path) {
+  return FileDescriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+DirectoryStream openDirectory(const std::string& path) {
+  FileDescriptor directory = openDirectoryFile(path);
+  DIR* stream = directory.valid() ? fdopendir(directory.get()) : nullptr;
+  if (stream != nullptr) directory.release();
+  return {stream, closedir};
 }
 
 }  // namespace posix

@@ -9,31 +9,25 @@
 // caller decides what follows returns an Outcome with the reason; a failure
 // after which the run cannot go on (a service that cannot be loaded, a
 // program that cannot find itself, a log that cannot be written) raises a
-// RunTimeError with its number and description. Inside a service of many
-// steps, a step may carry its reason to the service's edge as a StepFailure,
-// which outcomeOf turns into the Outcome there; it never reaches the caller.
+// RunTimeError with its number and description. A query that finds nothing
+// says so through its result too.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace platform {
 
-// The numbers the program raises and recognises.
+// The numbers the program raises.
 enum ErrorNumber : std::int32_t {
   kInvalidProcedureCall = 5,
-  kOutOfMemory = 7,
-  kSubscriptOutOfRange = 9,
-  kInternalError = 51,
-  kBadFileNameOrNumber = 52,
   kFileNotFound = 53,
   kPathFileAccessError = 75,
   kEntryPointNotFound = 453,
-  kUnspecifiedFailure = -2147467259,  // 0x80004005
 };
 
 // A failure after which the run cannot go on, with the number and
@@ -85,22 +79,6 @@ struct Outcome {
   std::string reason;  // why it failed; empty on success
 };
 
-struct StepFailure {
-  std::string reason;
-};
-[[noreturn]] inline void failStep(std::string reason) { throw StepFailure{std::move(reason)}; }
-
-// The outcome of running `steps`, which raise StepFailure when one fails.
-template <typename Steps>
-Outcome outcomeOf(Steps steps) {
-  try {
-    steps();
-    return {true, ""};
-  } catch (const StepFailure& failure) {
-    return {false, failure.reason};
-  }
-}
-
 // The separator that joins a directory and a name on this system.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -130,9 +108,9 @@ class Services {
   // lists nothing.
   virtual std::vector<std::string> listDirectory(const std::string& pattern, int mask) = 0;
 
-  // The attribute bits of a file or directory; raises RunTimeError 53 when
-  // nothing of that name exists.
-  virtual std::uint32_t attributes(const std::string& path) = 0;
+  // The attribute bits of a file or directory; nothing when no file or
+  // directory of that name can be found, for whatever reason.
+  virtual std::optional<std::uint32_t> attributes(const std::string& path) = 0;
 
   // Deletes the file only on proof that no other program has it open (on
   // Windows, the system's own refusal; on POSIX systems, a write lease the

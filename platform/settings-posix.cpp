@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/profile_text.h"
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {

@@ -1,6 +1,4 @@
 // The POSIX copy on real files: what it keeps, what it leaves behind, and how it syncs.
-#include "platform/file_copy-posix.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/copy_seam-posix.h"
 #include "platform/services.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/scratch_directory.h"

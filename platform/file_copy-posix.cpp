@@ -16,14 +16,13 @@
 // change, the copy is also compared with the database byte for byte.
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <vector>
 
 #include "platform/copy_seam-posix.h"
@@ -74,10 +73,6 @@ void keepModeAndTimes(int to, const struct stat& source) {
   if (futimens(to, times) != 0) failWith(errno);
 }
 
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 // Whether the source's times would have moved had it been written during
 // the copy. They do on the local file systems that keep times to the
 // nanosecond, unless the file was written just before the copy began: a
@@ -86,19 +81,12 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 // times in steps of 10 ms to 2 s, and FUSE and network mounts may show
 // times that the kernel holds from a while ago.
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
+  constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
+                                      TMPFS_MAGIC, F2FS_SUPER_MAGIC};
   struct statfs system {};
-  if (fstatfs(fd, &system) != 0) return false;
-  switch (static_cast<unsigned long>(system.f_type)) {
-    case EXT4_SUPER_MAGIC:
-    case XFS_SUPER_MAGIC:
-    case BTRFS_SUPER_MAGIC:
-    case TMPFS_MAGIC:
-    case F2FS_SUPER_MAGIC:
-      break;
-    default:
-      return false;
-  }
-  return start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
+  return fstatfs(fd, &system) == 0 &&
+         std::count(std::begin(kExact), std::end(kExact), system.f_type) != 0 &&
+         start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 
 // Reads `size` bytes at `offset`, or fewer at the end of the file.
@@ -136,6 +124,9 @@ void checkUnchanged(const std::string& source, int from, int to, const struct st
   // A database replaced under its name counts as changed too.
   const bool stillThere = stat(source.c_str(), &named) == 0 && sameFile(named, before);
   if (!stillThere || after.st_size != before.st_size) failStep(kChanged);
+  const auto sameTime = [](const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
   if (!contentsOnly &&
       (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
     failStep(kChanged);
@@ -164,7 +155,7 @@ void checkNoLockFile(const std::string& lockFile) {
 // them; a real failure means that the name may not survive a crash, and a
 // copy that is not known to be on disk is no copy.
 void syncDirectory(const std::string& directory, const std::string& target) {
-  FileDescriptor dir = openDirectoryFile(directory);
+  FileDescriptor dir(openDirectoryFile(directory));
   const int error = !dir.valid() ? errno : fsync(dir.get()) != 0 ? errno : 0;
   if (error == 0 || error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS) {
     return;

@@ -71,7 +71,7 @@ class BatchDirectories {
     const std::string_view name = lastComponent(path);
     if (name.empty()) return posix::deleteIfUnused(AT_FDCWD, path.c_str(), false);
     auto [entry, added] = opened_.try_emplace(std::string(directoryPrefix(path)));
-    if (added) entry->second = openDirectoryFile(directoryOf(path));
+    if (added) entry->second.reset(openDirectoryFile(directoryOf(path)));
     if (!entry->second.valid()) return posix::deleteIfUnused(AT_FDCWD, path.c_str(), false);
     return posix::deleteIfUnused(entry->second.get(), name.data(), false);
   }

@@ -12,14 +12,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdio.h>
+#include <stdio.h>  // renameat2
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <thread>
@@ -50,7 +49,7 @@ int openUnnamed(const std::string& directory, FileDescriptor& fd, std::string&) 
 }
 
 int openNamed(const std::string& directory, FileDescriptor& fd, std::string& temporary) {
-  FileDescriptor dir = openDirectoryFile(directory);
+  FileDescriptor dir(openDirectoryFile(directory));
   if (!dir.valid()) return errno;
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::string path = directory + "/" + kTemporaryPrefix + "XXXXXX";
@@ -70,26 +69,25 @@ int openNamed(const std::string& directory, FileDescriptor& fd, std::string& tem
   return EAGAIN;
 }
 
+// 0 when a call succeeded, else its errno.
+int errorOf(int status) { return status == 0 ? 0 : errno; }
+
 int linkUnnamed(const PendingCopy& copy, const std::string& target) {
-  return linkat(AT_FDCWD, selfPath(copy.fd()).c_str(), AT_FDCWD, target.c_str(),
-                AT_SYMLINK_FOLLOW) == 0
-             ? 0
-             : errno;
+  const std::string self = selfPath(copy.fd());
+  return errorOf(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW));
 }
 
 int linkTemporary(const PendingCopy& copy, const std::string& target) {
-  if (link(copy.temporary().c_str(), target.c_str()) != 0) return errno;
   // Should the unlink fail, the temporary is one more name of the copy,
   // which the next run clears.
-  unlink(copy.temporary().c_str());
-  return 0;
+  const int error = errorOf(link(copy.temporary().c_str(), target.c_str()));
+  if (error == 0) unlink(copy.temporary().c_str());
+  return error;
 }
 
 int renameNoReplace(const PendingCopy& copy, const std::string& target) {
-  return renameat2(AT_FDCWD, copy.temporary().c_str(), AT_FDCWD, target.c_str(),
-                   RENAME_NOREPLACE) == 0
-             ? 0
-             : errno;
+  const char* from = copy.temporary().c_str();
+  return errorOf(renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_NOREPLACE));
 }
 
 // A plain rename would replace a file under the target's name, so the check
@@ -99,7 +97,7 @@ int renameNoReplace(const PendingCopy& copy, const std::string& target) {
 // file under the dated name between the check and the rename, or a run on
 // another machine sharing the directory, loses its file to this copy.
 int renameUnderLock(const PendingCopy& copy, const std::string& target) {
-  FileDescriptor dir = openDirectoryFile(directoryOf(target));
+  FileDescriptor dir(openDirectoryFile(directoryOf(target)));
   if (!dir.valid()) return errno;
   // Waits a few seconds at most: its holders hold it for two system calls.
   for (int attempt = 0; retryAfterSignal(-1, flock, dir.get(), LOCK_EX | LOCK_NB) != 0; ++attempt) {
@@ -109,7 +107,7 @@ int renameUnderLock(const PendingCopy& copy, const std::string& target) {
   struct stat existing {};
   if (lstat(target.c_str(), &existing) == 0) return EEXIST;
   if (errno != ENOENT) return errno;
-  return rename(copy.temporary().c_str(), target.c_str()) == 0 ? 0 : errno;
+  return errorOf(rename(copy.temporary().c_str(), target.c_str()));
 }
 
 // A way: where the data goes, how it is named, and the errors of either step

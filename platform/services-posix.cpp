@@ -10,29 +10,14 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/path_text.h"
 
 namespace platform {
 
 namespace posix {
-namespace {
-
-// The executable's own path, symbolic links resolved.
-std::string executablePath() {
-  std::string buffer(4096, '\0');
-  for (;;) {
-    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) {
-      throw RunTimeError(kPathFileAccessError,
-                         "cannot find the program's own file: " + errnoText(errno));
-    }
-    if (static_cast<std::size_t>(length) < buffer.size()) return buffer.substr(0, length);
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-}  // namespace
 
 PosixServices::PosixServices() {
   std::setlocale(LC_TIME, "");
@@ -43,11 +28,10 @@ PosixServices::PosixServices() {
   // The break of a lease the run holds for a moment, whose default action
   // would end the run.
   signal(SIGIO, SIG_IGN);
-  try {
-    location_ = locationOf(executablePath());
-  } catch (const RunTimeError& error) {
-    locationError_ = error.description();
-  }
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) locationError_ = "cannot find the program's own file: " + error.message();
+  if (!error) location_ = locationOf(program.string());
 }
 
 ProgramLocation PosixServices::programLocation() {
@@ -85,18 +69,19 @@ void FileDescriptor::reset(int fd) {
 }
 
 bool FileDescriptor::close() {
-  const int fd = release();
+  const int fd = fd_;
+  fd_ = -1;
   return fd < 0 || ::close(fd) == 0;
 }
 
-FileDescriptor openDirectoryFile(const std::string& path) {
-  return FileDescriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+int openDirectoryFile(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 DirectoryStream openDirectory(const std::string& path) {
-  FileDescriptor directory = openDirectoryFile(path);
-  DIR* stream = directory.valid() ? fdopendir(directory.get()) : nullptr;
-  if (stream != nullptr) directory.release();
+  const int fd = openDirectoryFile(path);
+  DIR* stream = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (stream == nullptr && fd >= 0) ::close(fd);
   return {stream, closedir};
 }
 

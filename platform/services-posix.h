@@ -80,20 +80,12 @@ class FileDescriptor {
  public:
   explicit FileDescriptor(int fd = -1) : fd_(fd) {}
   ~FileDescriptor() { reset(); }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   void reset(int fd = -1);
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
   // Closes now and tells whether the close succeeded, for writes that must
   // be known to have reached the file.
   bool close();
@@ -102,9 +94,9 @@ class FileDescriptor {
   int fd_;
 };
 
-// A directory, opened to look names up in it, to sync it or to lock it;
-// invalid, errno set, when it cannot be opened.
-FileDescriptor openDirectoryFile(const std::string& path);
+// A directory's descriptor, to look names up in it, sync it or lock it; -1,
+// errno set, when it cannot be opened.
+int openDirectoryFile(const std::string& path);
 
 // A directory's entries, closed when they go out of scope; null, errno set,
 // when the directory cannot be opened.

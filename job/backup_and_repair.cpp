@@ -5,7 +5,7 @@
 #include <new>
 
 #include "job/exist_file.h"
-#include "job/numeric_text.h"
+#include "job/path_end.h"
 #include "job/repair_request.h"
 #include "job/retention.h"
 

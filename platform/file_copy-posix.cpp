@@ -1,19 +1,16 @@
 // A copy that is either whole under the target's name or not there at all,
 // and that is only kept when the database did not change while it was read.
 //
-// The data goes into a file that has no name yet (pending_copy-posix.cpp
-// says how on each kind of file system), is flushed to disk, is checked
-// against the database, and only then gets its name; naming fails when the
-// name is taken, so an existing file is never replaced. A failure or a kill
-// part way leaves nothing behind, and no space stays held.
+// The data goes into a file without the target's name (pending_copy-posix.cpp
+// says how on each kind of file system), is flushed, checked against the
+// database, and only then named; naming never replaces a file. A failure or
+// a kill part way leaves nothing behind, and no space stays held.
 //
-// The source is only held open for reading: no lock is taken on it that
-// Access, a file server or its clients would trip over. A writer can
-// therefore change it mid-copy, and such a copy, old bytes before the edit
-// and new ones after it, is worse than none, because it is trusted. The
-// check after the copy catches it: the database's size and times, to the
-// nanosecond, must be as before; where times cannot be trusted to show a
-// change, the copy is also compared with the database byte for byte.
+// The source is only read, under no lock that Access or a file server would
+// trip over, so a writer can change it mid-copy; such a copy is worse than
+// none, because it is trusted. Hence the check: the database's size and
+// times, to the nanosecond, must be as before, and where times may not show
+// a change, the copy is also compared with the database byte for byte.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -74,12 +71,10 @@ void keepModeAndTimes(int to, const struct stat& source) {
 }
 
 // Whether the source's times would have moved had it been written during
-// the copy. They do on the local file systems that keep times to the
-// nanosecond, unless the file was written just before the copy began: a
-// write in the same tick of the kernel's clock as the one before it, or one
-// still under way at the start, leaves them as they were. FAT and exFAT keep
-// times in steps of 10 ms to 2 s, and FUSE and network mounts may show
-// times that the kernel holds from a while ago.
+// the copy: on local file systems with nanosecond times, unless it was
+// written just before the copy began (a write in the same clock tick as the
+// last, or one still under way, leaves them). FAT and exFAT count in steps
+// of 10 ms to 2 s; FUSE and network mounts may show times from a while ago.
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
   constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
                                       TMPFS_MAGIC, F2FS_SUPER_MAGIC};
@@ -89,28 +84,19 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
          start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 
-// Reads `size` bytes at `offset`, or fewer at the end of the file.
-std::size_t readAt(int fd, char* data, std::size_t size, off_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t got = retryAfterSignal(-1, pread, fd, data + done, size - done,
-                                         offset + static_cast<off_t>(done));
-    if (got < 0) failWith(errno);
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
-
+// Whether both files begin with the same `size` bytes.
 bool sameContents(int a, int b, off_t size) {
   std::vector<char> left(1 << 20), right(1 << 20);
   for (off_t at = 0; at < size;) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
-    if (readAt(a, left.data(), want, at) != want || readAt(b, right.data(), want, at) != want ||
-        std::memcmp(left.data(), right.data(), want) != 0) {
-      return false;
-    }
-    at += static_cast<off_t>(want);
+    const ssize_t inA = retryAfterSignal(-1, pread, a, left.data(), want, at);
+    if (inA < 0) failWith(errno);
+    const ssize_t inB = retryAfterSignal(-1, pread, b, right.data(), want, at);
+    if (inB < 0) failWith(errno);
+    // A short read of either is compared as far as it goes.
+    const ssize_t both = std::min(inA, inB);
+    if (both == 0 || std::memcmp(left.data(), right.data(), both) != 0) return false;
+    at += both;
   }
   return true;
 }

@@ -1,20 +1,18 @@
 // Deleting files the way a Windows program expects: a read-only file or one
 // that another program has in use stays where it is.
 //
-// "In use" is the kernel's word alone: a write lease, which it grants only
-// while no other open of the file exists on this machine, whoever holds it,
-// in whatever PID or mount namespace and under whatever root (Samba's smbd
-// serving an office PC among them). The name goes while the lease is held,
-// so nobody opens the file in between. Nothing here looks at what other
-// processes hold open, so a dead network or FUSE mount elsewhere cannot
-// hang a run.
+// "In use" is the kernel's word alone: a write lease, granted only while no
+// other open of the file exists on this machine, whoever holds it, under
+// whatever root and in whatever namespace (Samba's smbd serving an office
+// PC among them). The name goes while the lease is held, so nobody opens
+// the file in between. Nothing here looks at what other processes hold
+// open, so a dead network or FUSE mount elsewhere cannot hang a run.
 //
-// The kernel grants a lease only to the file's owner or a holder of
-// CAP_LEASE, and only on file systems that have leases. For a lock file,
-// which decides whether the database may be touched, anything short of the
-// lease keeps it. An old copy whose question the kernel cannot answer goes
-// as it always has: a deleted file stays readable to whoever has it open,
-// so a holder missed there loses nothing.
+// Leases go only to the file's owner or a holder of CAP_LEASE, on file
+// systems that have them. For a lock file, which decides whether the
+// database may be touched, anything short of the lease keeps it. An old
+// copy the kernel cannot answer for goes as it always has: a deleted file
+// stays readable to whoever has it open, so a holder missed loses nothing.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,26 +58,6 @@ Outcome deleteIfUnused(int directory, const char* name, bool strict) {
   return {true, ""};  // the lease ends with the descriptor
 }
 
-// Each directory of a batch is opened once, so that a look-up or an unlink
-// searches that directory alone instead of walking the whole path again, a
-// cost that rm, working in the directory, does not pay. A path that ends in
-// a separator, or whose directory cannot be opened, is used whole, and its
-// look-up then says why it fails.
-class BatchDirectories {
- public:
-  Outcome deleteIfUnused(const std::string& path) {
-    const std::string_view name = lastComponent(path);
-    if (name.empty()) return posix::deleteIfUnused(AT_FDCWD, path.c_str(), false);
-    auto [entry, added] = opened_.try_emplace(std::string(directoryPrefix(path)));
-    if (added) entry->second.reset(openDirectoryFile(directoryOf(path)));
-    if (!entry->second.valid()) return posix::deleteIfUnused(AT_FDCWD, path.c_str(), false);
-    return posix::deleteIfUnused(entry->second.get(), name.data(), false);
-  }
-
- private:
-  std::map<std::string, FileDescriptor> opened_;  // by the paths' directory part
-};
-
 }  // namespace
 
 Outcome PosixServices::deleteUnused(const std::string& path) {
@@ -87,9 +65,21 @@ Outcome PosixServices::deleteUnused(const std::string& path) {
 }
 
 std::vector<Outcome> PosixServices::deleteFiles(const std::vector<std::string>& paths) {
+  // Each directory is opened once, so that a look-up or an unlink searches
+  // it alone instead of walking the whole path again, a cost that rm,
+  // working in the directory, does not pay. A path that ends in a
+  // separator, or whose directory cannot be opened, is used whole, and its
+  // look-up then says why it fails.
+  std::map<std::string, FileDescriptor> directories;  // by the paths' directory part
   std::vector<Outcome> outcomes;
-  BatchDirectories directories;
-  for (const std::string& path : paths) outcomes.push_back(directories.deleteIfUnused(path));
+  for (const std::string& path : paths) {
+    const std::string_view name = lastComponent(path);
+    auto [entry, added] = directories.try_emplace(std::string(directoryPrefix(path)));
+    if (added) entry->second.reset(openDirectoryFile(directoryOf(path)));
+    const bool within = !name.empty() && entry->second.valid();
+    outcomes.push_back(deleteIfUnused(within ? entry->second.get() : AT_FDCWD,
+                                      within ? name.data() : path.c_str(), false));
+  }
   return outcomes;
 }
 

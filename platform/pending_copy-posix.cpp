@@ -28,15 +28,14 @@
 namespace platform::posix {
 namespace {
 
-// Whether `name` in `directory` (a descriptor) is still the file open as `fd`.
+// Whether `name` in `directory` (a descriptor, or AT_FDCWD for a path) is
+// still the file open as `fd`.
 bool stillNamed(int directory, const char* name, int fd) {
   struct stat named {
   }, open{};
   return fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &open) == 0 &&
          sameFile(named, open);
 }
-
-std::string selfPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Each step returns 0 or the errno of its failure.
 int openUnnamed(const std::string& directory, FileDescriptor& fd, std::string&) {
@@ -45,8 +44,6 @@ int openUnnamed(const std::string& directory, FileDescriptor& fd, std::string&) 
 }
 
 int openNamed(const std::string& directory, FileDescriptor& fd, std::string& temporary) {
-  FileDescriptor dir(openDirectoryFile(directory));
-  if (!dir.valid()) return errno;
   for (int attempt = 0; attempt < 5; ++attempt) {
     std::string path = directory + "/" + kTemporaryPrefix + "XXXXXX";
     fd.reset(mkostemp(path.data(), O_CLOEXEC));
@@ -57,7 +54,7 @@ int openNamed(const std::string& directory, FileDescriptor& fd, std::string& tem
     // and the other runs leave it alone, for they cannot lock it either.
     const bool locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
     if (!locked && errno == EWOULDBLOCK) continue;
-    if (locked && !stillNamed(dir.get(), path.c_str() + directory.size() + 1, fd.get())) continue;
+    if (locked && !stillNamed(AT_FDCWD, path.c_str(), fd.get())) continue;
     temporary = path;
     return 0;
   }
@@ -69,7 +66,7 @@ int openNamed(const std::string& directory, FileDescriptor& fd, std::string& tem
 int errorOf(int status) { return status == 0 ? 0 : errno; }
 
 int linkUnnamed(const PendingCopy& copy, const std::string& target) {
-  const std::string self = selfPath(copy.fd());
+  const std::string self = "/proc/self/fd/" + std::to_string(copy.fd());
   return errorOf(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW));
 }
 

@@ -28,6 +28,9 @@
 namespace platform::posix {
 namespace {
 
+// The temporaries' names begin with this; a dot hides them from listings.
+constexpr const char* kTemporaryPrefix = ".muTesselCopy-";
+
 // Whether `name` in `directory` (a descriptor, or AT_FDCWD for a path) is
 // still the file open as `fd`.
 bool stillNamed(int directory, const char* name, int fd) {

@@ -10,19 +10,14 @@
 
 namespace platform::posix {
 
-// The temporaries' names begin with this; a dot hides them from listings.
-constexpr const char* kTemporaryPrefix = ".muTesselCopy-";
-
-// Written, flushed and checked before it has the target's name; the
-// destructor removes whatever has not been named.
+// Written, flushed and checked before it has the target's name; what has
+// not been named goes with it.
 class PendingCopy {
  public:
   // Opens one in `directory` by the first of the ways, from the one at
   // `firstWay` in their order on, that the file system offers.
-  explicit PendingCopy(const std::string& directory, std::size_t firstWay = 0);
+  PendingCopy(const std::string& directory, std::size_t firstWay);
   ~PendingCopy();
-  PendingCopy(const PendingCopy&) = delete;
-  PendingCopy& operator=(const PendingCopy&) = delete;
 
   int fd() const { return fd_.get(); }
   // The hidden temporary's path; empty for an unnamed file and once named.

@@ -1,6 +1,6 @@
 // What the POSIX services share: the start of a run, the program's own
-// location, the errno text, the read and write loops, the file descriptor
-// holder and the opening of directories.
+// location, the errno text, the write loop, the file descriptor holder and
+// the opening of directories.
 #include "platform/services-posix.h"
 
 #include <fcntl.h>
@@ -50,17 +50,6 @@ int writeAll(int fd, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return 0;
-}
-
-std::optional<std::string> readAll(int fd, std::size_t limit) {
-  std::string content;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = retryAfterSignal(-1, read, fd, chunk, sizeof chunk);
-    if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
-    if (got == 0) return content;
-    content.append(chunk, static_cast<std::size_t>(got));
-  }
 }
 
 void FileDescriptor::reset(int fd) {

@@ -71,10 +71,6 @@ inline bool sameFile(const struct stat& a, const struct stat& b) {
 // wrote nothing).
 int writeAll(int fd, const char* data, std::size_t size);
 
-// Reads to the end of the file, going on after short reads and
-// interruptions; nothing when a read fails or more than `limit` bytes come.
-std::optional<std::string> readAll(int fd, std::size_t limit);
-
 // Closes a file descriptor when it goes out of scope.
 class FileDescriptor {
  public:

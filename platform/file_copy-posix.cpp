@@ -80,7 +80,8 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
                                       TMPFS_MAGIC, F2FS_SUPER_MAGIC};
   struct statfs system {};
   return fstatfs(fd, &system) == 0 &&
-         std::count(std::begin(kExact), std::end(kExact), system.f_type) != 0 &&
+         std::count(std::begin(kExact), std::end(kExact),
+                    static_cast<unsigned long>(system.f_type)) != 0 &&
          start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 

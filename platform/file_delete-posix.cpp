@@ -14,7 +14,9 @@
 // copy the kernel cannot answer for goes as it always has: a deleted file
 // stays readable to whoever has it open, so a holder missed loses nothing.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <map>
@@ -36,6 +38,15 @@ int undeletable(const struct stat& status) {
   return (status.st_mode & S_IWUSR) == 0 ? EACCES : 0;  // read-only
 }
 
+// Whether the file lies on a network file system whose client refuses a
+// write lease with EAGAIN, as for a file in use, whenever the server has not
+// delegated the file to it (NFS 4, SMB): there the refusal says nothing.
+bool leasesNeedDelegation(int fd) {
+  struct statfs system {};
+  const auto type = fstatfs(fd, &system) == 0 ? static_cast<unsigned long>(system.f_type) : 0;
+  return type == NFS_SUPER_MAGIC || type == CIFS_SUPER_MAGIC || type == SMB2_SUPER_MAGIC;
+}
+
 // Deletes `name` within `directory` (a descriptor, or AT_FDCWD for a
 // path) unless it is read-only or in use. `strict`: only the lease proves
 // that it is not in use.
@@ -47,12 +58,15 @@ Outcome deleteIfUnused(int directory, const char* name, bool strict) {
   // Without blocking: a lease someone else holds fails the open at once.
   FileDescriptor file(
       openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.valid() && (fstat(file.get(), &opened) != 0 || !sameFile(listed, opened))) {
+    return failed(EAGAIN);  // replaced meanwhile: the next run judges the new file
+  }
   const int refused = !file.valid()                                 ? errno
-                      : fstat(file.get(), &opened) != 0             ? errno
-                      : !sameFile(listed, opened)                   ? EAGAIN  // replaced
                       : fcntl(file.get(), F_SETLEASE, F_WRLCK) != 0 ? errno
                                                                     : 0;
-  if (refused == EAGAIN) return {false, "in use by another process"};
+  if (refused == EAGAIN && (strict || !file.valid() || !leasesNeedDelegation(file.get()))) {
+    return {false, "in use by another process"};
+  }
   if (refused != 0 && strict) return failed(refused);
   if (unlinkat(directory, name, 0) != 0) return failed(errno);
   return {true, ""};  // the lease ends with the descriptor

@@ -1,13 +1,10 @@
-// The ways of giving a finished copy its name without ever replacing a file,
-// one for each kind of file system, and the clearing of the temporaries that
-// killed runs left behind.
+// The ways of naming a finished copy without ever replacing a file, one for
+// each kind of file system, and the clearing of temporaries killed runs left.
 //
-// Every way writes the data to a file that no listing of the copies shows,
-// and only names it once it is whole and flushed. Where the file system has
-// no unnamed files (vfat, exFAT, NTFS, many FUSE and network mounts), the
-// data goes to a hidden temporary that the run holds an exclusive lock on
-// for its whole life; a temporary whose lock anybody can take belongs to a
-// run that died.
+// The data goes where no listing of the copies shows it, and is named only
+// once whole and flushed. Without unnamed files (vfat, exFAT, NTFS, many FUSE
+// and network mounts) it is a hidden temporary that its run holds an
+// exclusive lock on; one whose lock anybody can take belongs to a dead run.
 #include "platform/pending_copy-posix.h"
 
 #include <dirent.h>
@@ -106,9 +103,9 @@ int renameUnderLock(const PendingCopy& copy, const std::string& target) {
   return errorOf(rename(copy.temporary().c_str(), target.c_str()));
 }
 
-// A way: where the data goes, how it is named, and the errors of either step
-// by which the file system says that it does not offer this way, so that
-// the next way in order takes over.
+// Where the data goes, how it is named, and the errors of either step by
+// which the file system says it does not offer this way: the next one then
+// takes over.
 struct Way {
   int (*open)(const std::string& directory, FileDescriptor& fd, std::string& temporary);
   int (*name)(const PendingCopy& copy, const std::string& target);

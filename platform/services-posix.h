@@ -1,6 +1,5 @@
-// The services on POSIX systems, and the small helpers their files share.
-// Each service is defined in a file of its own, named after it; this header
-// is private to platform/.
+// The services on POSIX systems, each defined in a file of its own named
+// after it, and the small helpers those files share. Private to platform/.
 #pragma once
 
 #include <dirent.h>
@@ -66,9 +65,8 @@ inline bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Writes all of `data`, going on after short writes and interruptions.
-// Returns 0, or the errno of the write that failed (ENOSPC for one that
-// wrote nothing).
+// Writes all of `data`, going on after short writes; 0, or the errno of the
+// write that failed (ENOSPC for one that wrote nothing).
 int writeAll(int fd, const char* data, std::size_t size);
 
 // Closes a file descriptor when it goes out of scope.

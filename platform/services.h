@@ -121,8 +121,8 @@ class Services {
 
   // Deletes each file unless it is read-only or seen in use; one outcome a
   // path, in order. For old copies, where a holder missed costs nothing: a
-  // batch lets the implementation look at the other processes once; by
-  // default each file goes through deleteUnused.
+  // file whose use the system cannot tell goes (on POSIX systems, one on
+  // which no lease can be had); by default each goes through deleteUnused.
   virtual std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) {
     std::vector<Outcome> outcomes;
     for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));

@@ -32,36 +32,30 @@ namespace {
 constexpr const char* kChanged = "The database changed during the copy";
 constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-off_t copyByReadAndWrite(int from, int to, off_t copied) {
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t got = retryAfterSignal(-1, read, from, buffer.data(), buffer.size());
-    if (got < 0) failWith(errno);
-    if (got == 0) return copied;
-    if (int error = writeAll(to, buffer.data(), static_cast<std::size_t>(got))) failWith(error);
-    copied += got;
-  }
-}
-
 // Copies to the end of the source and tells how many bytes it wrote. The
 // kernel copies without passing the data through this process, and on file
 // systems that can (XFS with reflink, btrfs), shares the blocks; where it
 // cannot, plain reads and writes take over.
 off_t copyContents(int from, int to) {
   off_t copied = 0;
-  for (;;) {
-    const ssize_t step =
-        retryAfterSignal(-1, copy_file_range, from, nullptr, to, nullptr, std::size_t{1} << 30, 0u);
-    if (step == 0) return copied;
-    if (step > 0) {
-      copied += step;
-      continue;
-    }
-    const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                             errno == EINVAL || errno == EBADF;
-    if (copied > 0 || !unsupported) failWith(errno);
-    return copyByReadAndWrite(from, to, copied);
+  ssize_t step = 0;
+  while ((step = retryAfterSignal(-1, copy_file_range, from, nullptr, to, nullptr,
+                                  std::size_t{1} << 30, 0u)) > 0) {
+    copied += step;
   }
+  if (step == 0) return copied;
+  const bool unsupported =
+      errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == EBADF;
+  if (copied > 0 || !unsupported) failWith(errno);
+  std::vector<char> buffer(1 << 16);
+  while ((step = retryAfterSignal(-1, read, from, buffer.data(), buffer.size())) > 0) {
+    if (const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step))) {
+      failWith(error);
+    }
+    copied += step;
+  }
+  if (step < 0) failWith(errno);
+  return copied;
 }
 
 void keepModeAndTimes(int to, const struct stat& source) {

@@ -153,6 +153,19 @@ TEST_F(CopyFile, ACopyOfAChangingDatabaseIsNotKept) {
   }
 }
 
+// Where the kernel offers no copy of its own (an old kernel, a seccomp
+// filter), plain reads and writes make the same copy.
+TEST_F(CopyFile, PlainReadsAndWritesTakeOverWhereTheKernelCannotCopy) {
+  const std::string content = patternedContent(200 * 1024 + 3);
+  writeFile(dir / "db.mdb", content);
+  const std::string command =
+      "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e "
+      "inject=copy_file_range:error=ENOSYS " MUTESSEL_COPY_TOOL " 0 " +
+      dir / "db.mdb" + " " + dir / "copy.mdb" + " >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(readFile(dir / "copy.mdb"), content);
+}
+
 // Every way of copying, driven on purpose and traced: the copy's data is
 // synced before the call that names it, and the directory after; nothing
 // but the database and the copy stays, also when the name is taken.

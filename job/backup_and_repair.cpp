@@ -5,7 +5,7 @@
 #include <new>
 
 #include "job/exist_file.h"
-#include "job/numeric_text.h"
+#include "job/path_end.h"
 #include "job/repair_request.h"
 #include "job/retention.h"
 
@@ -13,6 +13,13 @@ namespace job {
 namespace {
 
 constexpr std::size_t kSettingBufferSize = 4096;
+
+// The numbers the handler gives failures of its own kind, and those that it
+// reads as a failed exclusive open, as the program has always logged them.
+constexpr std::int32_t kOutOfMemory = 7;
+constexpr std::int32_t kInternalError = 51;
+constexpr std::int32_t kBadFileNameOrNumber = 52;
+constexpr std::int32_t kUnspecifiedFailure = -2147467259;  // 0x80004005
 
 std::string dateDigits(const platform::LocalTime& time) {
   char digits[16];
@@ -22,7 +29,7 @@ std::string dateDigits(const platform::LocalTime& time) {
 
 // The handler's one line for a run-time error.
 std::string failureLine(std::int32_t number, const std::string& description) {
-  if (number == platform::kUnspecifiedFailure || number == platform::kBadFileNameOrNumber) {
+  if (number == kUnspecifiedFailure || number == kBadFileNameOrNumber) {
     return "Aanmaken bacup mislukt, exclusive open failed";
   }
   return "Fout:" + std::to_string(number) + " " + description;
@@ -96,9 +103,9 @@ JobResult fncBackupAndRepair(platform::Services& services, ProgressText& lblOutp
   } catch (const platform::RunTimeError& error) {
     lblOutput.appendLine(failureLine(error.number(), error.description()));
   } catch (const std::bad_alloc&) {
-    lblOutput.appendLine(failureLine(platform::kOutOfMemory, "Out of memory"));
+    lblOutput.appendLine(failureLine(kOutOfMemory, "Out of memory"));
   } catch (const std::exception& error) {
-    lblOutput.appendLine(failureLine(platform::kInternalError, error.what()));
+    lblOutput.appendLine(failureLine(kInternalError, error.what()));
   }
   return JobResult::kFailed;
 }

@@ -1,10 +1,7 @@
-// Cutting a path's end off, the numeric test and the leading-number reading
-// of copies' dates.
+// The numeric test and the leading-number reading of copies' dates.
 #include "job/numeric_text.h"
 
 #include <cmath>
-
-#include "platform/services.h"
 
 namespace job {
 namespace {
@@ -31,14 +28,6 @@ std::size_t consumeDigits(std::string_view text, std::size_t& at, bool allowPoin
 }
 
 }  // namespace
-
-std::string withoutLast(const std::string& text, std::size_t count) {
-  if (text.size() < count) {
-    throw platform::RunTimeError(platform::kInvalidProcedureCall,
-                                 "Invalid procedure call or argument");
-  }
-  return text.substr(0, text.size() - count);
-}
 
 bool isNumeric(std::string_view text) {
   std::size_t at = 0;

@@ -1,16 +1,10 @@
-// Reading the names the job works with: a path less its end, and the two
-// ways the retention phase reads the date in a copy's name.
+// The two ways the retention phase reads the date in a copy's name.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace job {
-
-// The text less its last `count` characters; raises RunTimeError 5 when the
-// text is shorter than that.
-std::string withoutLast(const std::string& text, std::size_t count);
 
 // Whether the text is a plain decimal number: optional blanks and sign,
 // digits with at most one decimal point, an optional exponent, optional

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "job/numeric_text.h"
+#include "job/path_end.h"
 
 namespace job {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/date_form.h"
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {
@@ -16,8 +16,7 @@ namespace {
 // it gets ISO 8601 instead.
 bool isCLocale() {
   const char* name = std::setlocale(LC_TIME, nullptr);
-  if (name == nullptr) return true;
-  std::string_view view(name);
+  const std::string_view view = name != nullptr ? name : "C";
   return view == "C" || view == "POSIX" || view.substr(0, 2) == "C.";
 }
 

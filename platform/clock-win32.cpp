@@ -1,5 +1,5 @@
 // The clock, and the locale's general date form for the log.
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 
 namespace platform::win32 {
 

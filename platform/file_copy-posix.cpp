@@ -1,34 +1,30 @@
 // A copy that is either whole under the target's name or not there at all,
 // and that is only kept when the database did not change while it was read.
 //
-// The data goes into a file that has no name yet (pending_copy-posix.cpp
-// says how on each kind of file system), is flushed to disk, is checked
-// against the database, and only then gets its name; naming fails when the
-// name is taken, so an existing file is never replaced. A failure or a kill
-// part way leaves nothing behind, and no space stays held.
+// The data goes into a file without the target's name (pending_copy-posix.cpp
+// says how on each kind of file system), is flushed, checked against the
+// database, and only then named; naming never replaces a file. A failure or
+// a kill part way leaves nothing behind, and no space stays held.
 //
-// The source is only held open for reading: no lock is taken on it that
-// Access, a file server or its clients would trip over. A writer can
-// therefore change it mid-copy, and such a copy, old bytes before the edit
-// and new ones after it, is worse than none, because it is trusted. The
-// check after the copy catches it: the database's size and times, to the
-// nanosecond, must be as before; where times cannot be trusted to show a
-// change, the copy is also compared with the database byte for byte.
-#include "platform/file_copy-posix.h"
-
+// The source is only read, under no lock that Access or a file server would
+// trip over, so a writer can change it mid-copy; such a copy is worse than
+// none, because it is trusted. Hence the check: the database's size and
+// times, to the nanosecond, must be as before, and where times may not show
+// a change, the copy is also compared with the database byte for byte.
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <vector>
 
+#include "platform/copy_seam-posix.h"
 #include "platform/path_text.h"
+#include "platform/pending_copy-posix.h"
 
 namespace platform::posix {
 namespace {
@@ -36,37 +32,30 @@ namespace {
 constexpr const char* kChanged = "The database changed during the copy";
 constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-off_t copyByReadAndWrite(int from, int to, off_t copied) {
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    ssize_t got = read(from, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) failWith(errno);
-    if (got == 0) return copied;
-    if (int error = writeAll(to, buffer.data(), static_cast<std::size_t>(got))) failWith(error);
-    copied += got;
-  }
-}
-
 // Copies to the end of the source and tells how many bytes it wrote. The
 // kernel copies without passing the data through this process, and on file
 // systems that can (XFS with reflink, btrfs), shares the blocks; where it
 // cannot, plain reads and writes take over.
 off_t copyContents(int from, int to) {
   off_t copied = 0;
-  for (;;) {
-    ssize_t step = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (step == 0) return copied;
-    if (step > 0) {
-      copied += step;
-      continue;
-    }
-    if (errno == EINTR) continue;
-    bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                       errno == EINVAL || errno == EBADF;
-    if (copied > 0 || !unsupported) failWith(errno);
-    return copyByReadAndWrite(from, to, copied);
+  ssize_t step = 0;
+  while ((step = retryAfterSignal(-1, copy_file_range, from, nullptr, to, nullptr,
+                                  std::size_t{1} << 30, 0u)) > 0) {
+    copied += step;
   }
+  if (step == 0) return copied;
+  const bool unsupported =
+      errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == EBADF;
+  if (copied > 0 || !unsupported) failWith(errno);
+  std::vector<char> buffer(1 << 16);
+  while ((step = retryAfterSignal(-1, read, from, buffer.data(), buffer.size())) > 0) {
+    if (const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step))) {
+      failWith(error);
+    }
+    copied += step;
+  }
+  if (step < 0) failWith(errno);
+  return copied;
 }
 
 void keepModeAndTimes(int to, const struct stat& source) {
@@ -75,55 +64,34 @@ void keepModeAndTimes(int to, const struct stat& source) {
   if (futimens(to, times) != 0) failWith(errno);
 }
 
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 // Whether the source's times would have moved had it been written during
-// the copy. They do on the local file systems that keep times to the
-// nanosecond, unless the file was written just before the copy began: a
-// write in the same tick of the kernel's clock as the one before it, or one
-// still under way at the start, leaves them as they were. FAT and exFAT keep
-// times in steps of 10 ms to 2 s, and FUSE and network mounts may show
-// times that the kernel holds from a while ago.
+// the copy: on local file systems with nanosecond times, unless it was
+// written just before the copy began (a write in the same clock tick as the
+// last, or one still under way, leaves them). FAT and exFAT count in steps
+// of 10 ms to 2 s; FUSE and network mounts may show times from a while ago.
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
+  constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
+                                      TMPFS_MAGIC, F2FS_SUPER_MAGIC};
   struct statfs system {};
-  if (fstatfs(fd, &system) != 0) return false;
-  switch (static_cast<unsigned long>(system.f_type)) {
-    case EXT4_SUPER_MAGIC:
-    case XFS_SUPER_MAGIC:
-    case BTRFS_SUPER_MAGIC:
-    case TMPFS_MAGIC:
-    case F2FS_SUPER_MAGIC:
-      break;
-    default:
-      return false;
-  }
-  return start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
+  return fstatfs(fd, &system) == 0 &&
+         std::count(std::begin(kExact), std::end(kExact),
+                    static_cast<unsigned long>(system.f_type)) != 0 &&
+         start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 
-// Reads `size` bytes at `offset`, or fewer at the end of the file.
-std::size_t readAt(int fd, char* data, std::size_t size, off_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t got = pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) failWith(errno);
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
-
+// Whether both files begin with the same `size` bytes.
 bool sameContents(int a, int b, off_t size) {
   std::vector<char> left(1 << 20), right(1 << 20);
   for (off_t at = 0; at < size;) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
-    if (readAt(a, left.data(), want, at) != want || readAt(b, right.data(), want, at) != want ||
-        std::memcmp(left.data(), right.data(), want) != 0) {
-      return false;
-    }
-    at += static_cast<off_t>(want);
+    const ssize_t inA = retryAfterSignal(-1, pread, a, left.data(), want, at);
+    if (inA < 0) failWith(errno);
+    const ssize_t inB = retryAfterSignal(-1, pread, b, right.data(), want, at);
+    if (inB < 0) failWith(errno);
+    // A short read of either is compared as far as it goes.
+    const ssize_t both = std::min(inA, inB);
+    if (both == 0 || std::memcmp(left.data(), right.data(), both) != 0) return false;
+    at += both;
   }
   return true;
 }
@@ -135,9 +103,11 @@ void checkUnchanged(const std::string& source, int from, int to, const struct st
   }, named{}, written{};
   if (fstat(from, &after) != 0 || fstat(to, &written) != 0) failWith(errno);
   // A database replaced under its name counts as changed too.
-  const bool stillThere = stat(source.c_str(), &named) == 0 && named.st_dev == before.st_dev &&
-                          named.st_ino == before.st_ino;
+  const bool stillThere = stat(source.c_str(), &named) == 0 && sameFile(named, before);
   if (!stillThere || after.st_size != before.st_size) failStep(kChanged);
+  const auto sameTime = [](const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
   if (!contentsOnly &&
       (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
     failStep(kChanged);
@@ -166,7 +136,7 @@ void checkNoLockFile(const std::string& lockFile) {
 // them; a real failure means that the name may not survive a crash, and a
 // copy that is not known to be on disk is no copy.
 void syncDirectory(const std::string& directory, const std::string& target) {
-  FileDescriptor dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor dir(openDirectoryFile(directory));
   const int error = !dir.valid() ? errno : fsync(dir.get()) != 0 ? errno : 0;
   if (error == 0 || error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS) {
     return;
@@ -209,7 +179,7 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
 
 Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,
                                    const std::string& lockFile) {
-  return copyNew(source, target, lockFile);
+  return copyNew(source, target, lockFile, {});
 }
 
 }  // namespace platform::posix

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/path_text.h"
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 
 namespace platform::win32 {
 namespace {

@@ -1,5 +1,5 @@
 // Deleting files; the system keeps those that are read-only or in use.
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 
 namespace platform::win32 {
 

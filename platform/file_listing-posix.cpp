@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "platform/path_text.h"
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {
@@ -67,12 +67,9 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
   return names;
 }
 
-std::uint32_t PosixServices::attributes(const std::string& path) {
+std::optional<std::uint32_t> PosixServices::attributes(const std::string& path) {
   struct stat status {};
-  if (stat(path.c_str(), &status) != 0) {
-    if (namesNothing(errno)) throw RunTimeError(kFileNotFound, "File not found");
-    raiseAccessError(errno);
-  }
+  if (stat(path.c_str(), &status) != 0) return std::nullopt;
   std::uint32_t bits = S_ISDIR(status.st_mode) ? kDirectory : kArchive;
   if ((status.st_mode & S_IWUSR) == 0) bits |= kReadOnly;
   if (isHiddenName(std::string(lastComponent(path)))) bits |= kHidden;

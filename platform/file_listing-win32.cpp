@@ -1,6 +1,6 @@
 // Directory listings and attributes through the Windows find functions.
 #include "platform/path_text.h"
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 #include "platform/wildcard.h"
 
 namespace platform::win32 {
@@ -50,13 +50,10 @@ std::vector<std::string> Win32Services::listDirectory(const std::string& pattern
   return names;
 }
 
-std::uint32_t Win32Services::attributes(const std::string& path) {
+std::optional<std::uint32_t> Win32Services::attributes(const std::string& path) {
   DWORD bits = GetFileAttributesA(path.c_str());
-  if (bits != INVALID_FILE_ATTRIBUTES) return bits;
-  DWORD error = GetLastError();
-  if (error == ERROR_INVALID_NAME) throw RunTimeError(kBadFileNameOrNumber, "Bad file name");
-  if (namesNothing(error)) throw RunTimeError(kFileNotFound, "File not found");
-  raiseAccessError(error);
+  if (bits == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return bits;
 }
 
 }  // namespace platform::win32

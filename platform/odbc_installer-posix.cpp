@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/installer_messages.h"
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {

@@ -1,7 +1,7 @@
 // The ODBC installer on Windows is odbccp32.dll. It is loaded when a run
 // first needs it, so that a machine without it gets a line in the log, not a
 // program that cannot start.
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 // After windows.h, which it needs.
 #include <odbcinst.h>
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "platform/wildcard.h"
+#include "platform/ascii_case.h"
 
 namespace platform {
 namespace {

@@ -1,36 +1,23 @@
 // What the POSIX services share: the start of a run, the program's own
-// location, the errno text, the read and write loops and the file
-// descriptor holder.
+// location, the errno text, the write loop, the file descriptor holder and
+// the opening of directories.
+#include "platform/services-posix.h"
+
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/path_text.h"
-#include "platform/system-posix.h"
 
 namespace platform {
 
 namespace posix {
-namespace {
-
-// The executable's own path, symbolic links resolved.
-std::string executablePath() {
-  std::string buffer(4096, '\0');
-  for (;;) {
-    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) {
-      throw RunTimeError(kPathFileAccessError,
-                         "cannot find the program's own file: " + errnoText(errno));
-    }
-    if (static_cast<std::size_t>(length) < buffer.size()) return buffer.substr(0, length);
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-}  // namespace
 
 PosixServices::PosixServices() {
   std::setlocale(LC_TIME, "");
@@ -41,11 +28,10 @@ PosixServices::PosixServices() {
   // The break of a lease the run holds for a moment, whose default action
   // would end the run.
   signal(SIGIO, SIG_IGN);
-  try {
-    location_ = locationOf(executablePath());
-  } catch (const RunTimeError& error) {
-    locationError_ = error.description();
-  }
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) locationError_ = "cannot find the program's own file: " + error.message();
+  if (!error) location_ = locationOf(program.string());
 }
 
 ProgramLocation PosixServices::programLocation() {
@@ -57,8 +43,7 @@ std::string errnoText(int error) { return std::strerror(error); }
 
 int writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written = retryAfterSignal(-1, write, fd, data, size);
     if (written < 0) return errno;
     if (written == 0) return ENOSPC;
     data += written;
@@ -67,27 +52,26 @@ int writeAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
-std::optional<std::string> readAll(int fd, std::size_t limit) {
-  std::string content;
-  char chunk[65536];
-  for (;;) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
-    if (got == 0) return content;
-    content.append(chunk, static_cast<std::size_t>(got));
-  }
-}
-
 void FileDescriptor::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
 }
 
 bool FileDescriptor::close() {
-  int fd = fd_;
+  const int fd = fd_;
   fd_ = -1;
   return fd < 0 || ::close(fd) == 0;
+}
+
+int openDirectoryFile(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+DirectoryStream openDirectory(const std::string& path) {
+  const int fd = openDirectoryFile(path);
+  DIR* stream = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (stream == nullptr && fd >= 0) ::close(fd);
+  return {stream, closedir};
 }
 
 }  // namespace posix

@@ -1,8 +1,9 @@
 // What the Windows services share: the start of a run, error texts, the program's file.
+#include "platform/services-win32.h"
+
 #include <string>
 
 #include "platform/path_text.h"
-#include "platform/system-win32.h"
 
 namespace platform {
 

@@ -8,32 +8,26 @@
 // Two ways of failing, and only these: an operation that can fail and whose
 // caller decides what follows returns an Outcome with the reason; a failure
 // after which the run cannot go on (a service that cannot be loaded, a
-// program that cannot find itself, a log that cannot be written) raises a
-// RunTimeError with its number and description. Inside a service of many
-// steps, a step may carry its reason to the service's edge as a StepFailure,
-// which outcomeOf turns into the Outcome there; it never reaches the caller.
+// program that cannot find itself, a directory that cannot be listed, a log
+// that cannot be written) raises a RunTimeError with its number and
+// description. A query that finds nothing says so through its result too.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace platform {
 
-// The numbers the program raises and recognises.
+// The numbers the program raises.
 enum ErrorNumber : std::int32_t {
   kInvalidProcedureCall = 5,
-  kOutOfMemory = 7,
-  kSubscriptOutOfRange = 9,
-  kInternalError = 51,
-  kBadFileNameOrNumber = 52,
   kFileNotFound = 53,
   kPathFileAccessError = 75,
   kEntryPointNotFound = 453,
-  kUnspecifiedFailure = -2147467259,  // 0x80004005
 };
 
 // A failure after which the run cannot go on, with the number and
@@ -92,22 +86,6 @@ struct Outcome {
   bool driverMissing = false;
 };
 
-struct StepFailure {
-  std::string reason;
-};
-[[noreturn]] inline void failStep(std::string reason) { throw StepFailure{std::move(reason)}; }
-
-// The outcome of running `steps`, which raise StepFailure when one fails.
-template <typename Steps>
-Outcome outcomeOf(Steps steps) {
-  try {
-    steps();
-    return {true, ""};
-  } catch (const StepFailure& failure) {
-    return {false, failure.reason};
-  }
-}
-
 // The separator that joins a directory and a name on this system.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -137,9 +115,9 @@ class Services {
   // that is there but cannot be read raises RunTimeError 75.
   virtual std::vector<std::string> listDirectory(const std::string& pattern, int mask) = 0;
 
-  // The attribute bits of a file or directory; raises RunTimeError 53 when
-  // nothing of that name exists.
-  virtual std::uint32_t attributes(const std::string& path) = 0;
+  // The attribute bits of a file or directory; nothing when no file or
+  // directory of that name can be found, for whatever reason.
+  virtual std::optional<std::uint32_t> attributes(const std::string& path) = 0;
 
   // Deletes the file only on proof that no other program has it open (on
   // Windows, the system's own refusal; on POSIX systems, a write lease the
@@ -150,8 +128,8 @@ class Services {
 
   // Deletes each file unless it is read-only or seen in use; one outcome a
   // path, in order. For old copies, where a holder missed costs nothing: a
-  // batch lets the implementation look at the other processes once; by
-  // default each file goes through deleteUnused.
+  // file whose use the system cannot tell goes (on POSIX systems, one on
+  // which no lease can be had); by default each goes through deleteUnused.
   virtual std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) {
     std::vector<Outcome> outcomes;
     for (const std::string& path : paths) outcomes.push_back(deleteUnused(path));

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/profile_text.h"
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {
@@ -14,6 +14,19 @@ namespace {
 // A settings file is a few lines; anything far larger is not one, and is
 // read as unreadable rather than held in memory whole.
 constexpr std::size_t kLargestSettingsFile = 16 * 1024 * 1024;
+
+// Reads to the end of the file, going on after short reads and
+// interruptions; nothing when a read fails or more than `limit` bytes come.
+std::optional<std::string> readAll(int fd, std::size_t limit) {
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = retryAfterSignal(-1, read, fd, chunk, sizeof chunk);
+    if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
+    if (got == 0) return content;
+    content.append(chunk, static_cast<std::size_t>(got));
+  }
+}
 
 }  // namespace
 

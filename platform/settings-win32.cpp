@@ -1,7 +1,7 @@
 // Reading the settings file with the system's profile function.
 #include <vector>
 
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 
 namespace platform::win32 {
 

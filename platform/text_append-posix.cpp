@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/system-posix.h"
+#include "platform/services-posix.h"
 
 namespace platform::posix {
 namespace {

@@ -1,5 +1,5 @@
 // Appending the run's block to the log: whole, or not at all.
-#include "platform/system-win32.h"
+#include "platform/services-win32.h"
 
 namespace platform::win32 {
 namespace {

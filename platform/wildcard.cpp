@@ -1,6 +1,8 @@
 // Matching names against listing patterns.
 #include "platform/wildcard.h"
 
+#include "platform/ascii_case.h"
+
 namespace platform {
 
 // Iterative, with one remembered "*": linear in practice, and no recursion

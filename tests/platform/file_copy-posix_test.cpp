@@ -1,6 +1,4 @@
 // The POSIX copy on real files: what it keeps, what it leaves behind, and how it syncs.
-#include "platform/file_copy-posix.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/copy_seam-posix.h"
 #include "platform/services.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/scratch_directory.h"
@@ -152,6 +151,19 @@ TEST_F(CopyFile, ACopyOfAChangingDatabaseIsNotKept) {
     EXPECT_EQ(exists(dir / "copy.mdb"), c.reason.empty()) << c.what;
     EXPECT_EQ(namesIn(dir.path()).size(), 1u + exists(dir / "db.ldb") + c.reason.empty()) << c.what;
   }
+}
+
+// Where the kernel offers no copy of its own (an old kernel, a seccomp
+// filter), plain reads and writes make the same copy.
+TEST_F(CopyFile, PlainReadsAndWritesTakeOverWhereTheKernelCannotCopy) {
+  const std::string content = patternedContent(200 * 1024 + 3);
+  writeFile(dir / "db.mdb", content);
+  const std::string command =
+      "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e "
+      "inject=copy_file_range:error=ENOSYS " MUTESSEL_COPY_TOOL " 0 " +
+      dir / "db.mdb" + " " + dir / "copy.mdb" + " >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(readFile(dir / "copy.mdb"), content);
 }
 
 // Every way of copying, driven on purpose and traced: the copy's data is

@@ -2,6 +2,8 @@
 // strict test and for the batch of old copies.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/services.h"
 #include "tests/support/other_process.h"
@@ -9,7 +11,9 @@
 
 namespace {
 
+using testing_support::becomeUser;
 using testing_support::exists;
+using testing_support::kNobody;
 using testing_support::OtherProcess;
 using testing_support::ScratchDirectory;
 using testing_support::writeFile;
@@ -68,6 +72,42 @@ TEST_F(DeleteFile, AnUnusedFileNeedsTheKernelsWordThatNobodyHasItOpen) {
   for (const char* name : {"read-only", "locked", "open"}) EXPECT_TRUE(exists(dir / name)) << name;
   opener.reset();
   EXPECT_TRUE(services->deleteUnused(dir / "open").ok) << "free once the other process lets go";
+}
+
+// Where the kernel cannot answer, here for another user's files without
+// CAP_LEASE, the lock file stays and an old copy goes as it always has.
+TEST_F(DeleteFile, WhereNoLeaseCanBeHadTheLockFileStaysAndAnOldCopyGoes) {
+  if (geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
+  chmod(dir.path().c_str(), 0777);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::unique_ptr<platform::Services> asNobody = platform::systemServices();
+    const bool judged = becomeUser(&kNobody) && !asNobody->deleteUnused(dir / "free").ok &&
+                        asNobody->deleteFiles({dir / "free"}).front().ok;
+    _exit(judged ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(exists(dir / "free"));
+}
+
+// The kernel sees a holder whatever its root: here a chroot whose root is a
+// plain directory, in a mount namespace of its own.
+TEST_F(DeleteFile, ABatchLeavesACopyHeldOpenInsideAChroot) {
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace and a chroot need root";
+  ASSERT_EQ(mkdir((dir / "root").c_str(), 0755), 0);
+  writeFile(dir / "root/copy", "data");
+  std::unique_ptr<OtherProcess> holder;
+  try {
+    holder =
+        std::make_unique<OtherProcess>("/copy", OtherProcess::Hold::kOpen, nullptr, dir / "root");
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "no process can hold a file from a chroot of its own here: " << error.what();
+  }
+  EXPECT_EQ(deletedByBatch({dir / "root/copy"}), std::vector<bool>{false});
+  holder.reset();
+  EXPECT_EQ(deletedByBatch({dir / "root/copy"}), std::vector<bool>{true});
 }
 
 }  // namespace

@@ -63,9 +63,9 @@ std::vector<std::string> FakeServices::listDirectory(const std::string& pattern,
   return names;
 }
 
-std::uint32_t FakeServices::attributes(const std::string& path) {
+std::optional<std::uint32_t> FakeServices::attributes(const std::string& path) {
   if (FakeFile* file = find(path)) return file->attributes;
-  throw platform::RunTimeError(platform::kFileNotFound, "File not found");
+  return std::nullopt;
 }
 
 platform::Outcome FakeServices::deleteUnused(const std::string& path) {

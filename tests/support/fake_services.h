@@ -55,7 +55,7 @@ class FakeServices : public platform::Services {
                           const std::string& defaultText, std::size_t bufferSize,
                           const std::string& path) override;
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
-  std::uint32_t attributes(const std::string& path) override;
+  std::optional<std::uint32_t> attributes(const std::string& path) override;
   platform::Outcome deleteUnused(const std::string& path) override;
   void appendText(const std::string& path, const std::string& text) override;
   platform::LocalTime now() override;

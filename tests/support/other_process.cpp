@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,8 @@ bool becomeUser(const Account* user) {
          (setgroups(0, nullptr) == 0 && setgid(user->gid) == 0 && setuid(user->uid) == 0);
 }
 
-OtherProcess::OtherProcess(const std::string& path, Hold hold, const Account* user) {
+OtherProcess::OtherProcess(const std::string& path, Hold hold, const Account* user,
+                           const std::string& root) {
   int ready[2];
   int release[2];
   if (pipe(ready) != 0 || pipe(release) != 0) throw std::runtime_error("pipe failed");
@@ -24,7 +26,9 @@ OtherProcess::OtherProcess(const std::string& path, Hold hold, const Account* us
   if (pid_ == 0) {
     close(ready[0]);
     close(release[1]);
-    if (!becomeUser(user)) _exit(1);
+    const bool rooted =
+        root.empty() || (unshare(CLONE_NEWNS) == 0 && chroot(root.c_str()) == 0 && chdir("/") == 0);
+    if (!rooted || !becomeUser(user)) _exit(1);
     int fd = open(path.c_str(), O_RDWR);
     if (fd >= 0 && hold == Hold::kRecordLock) {
       struct flock lock {};

@@ -27,8 +27,11 @@ class OtherProcess {
     kRecordLock,  // holds a POSIX write lock on part of it
   };
 
-  // As `user` when one is given; needs root.
-  OtherProcess(const std::string& path, Hold hold, const Account* user = nullptr);
+  // As `user` when one is given; needs root. With `root`, the process first
+  // takes a mount namespace of its own and that directory as its root, as
+  // `unshare --mount` and `chroot` do, and `path` is within it.
+  OtherProcess(const std::string& path, Hold hold, const Account* user = nullptr,
+               const std::string& root = "");
   ~OtherProcess();
   OtherProcess(const OtherProcess&) = delete;
   OtherProcess& operator=(const OtherProcess&) = delete;

@@ -34,6 +34,13 @@ class BackupAndRepair : public ::testing::Test {
     services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n");
   }
 
+  // Starts again from the machine SetUp makes.
+  void reset() {
+    services = FakeServices();
+    output = {};
+    SetUp();
+  }
+
   std::vector<std::string> run(JobResult expected) {
     EXPECT_EQ(job::fncBackupAndRepair(services, output), expected);
     return crLfLines(output.caption());
@@ -59,25 +66,22 @@ TEST_F(BackupAndRepair, AFullRunCopiesRepairsAndCleansUp) {
 }
 
 TEST_F(BackupAndRepair, MissingSettingsOrDatabaseStopsBeforeTouchingAnything) {
-  struct Case {
-    const char* settings;  // nullptr: no settings file at all
-    std::vector<std::string> lines;
+  const char* const noDatabase = "Databasefile niet gevonden";
+  const std::pair<const char*, const char*> cases[] = {
+      {nullptr, "Inifile niet gevonden"},  // no settings file at all
+      {"", noDatabase},
+      {"[other]\nDatabase=/data/muTesselDb.mdb\n", noDatabase},
+      {"[settings]\nDb=/data/muTesselDb.mdb\n", noDatabase},
+      {"[settings]\nDatabase=/data/missing.mdb\n", noDatabase},
+      {"[settings]\nDatabase=/data\n", noDatabase},
   };
-  const Case cases[] = {
-      {nullptr, {kStartLine, "Inifile niet gevonden"}},
-      {"", {kStartLine, "Databasefile niet gevonden"}},
-      {"[other]\nDatabase=/data/muTesselDb.mdb\n", {kStartLine, "Databasefile niet gevonden"}},
-      {"[settings]\nDb=/data/muTesselDb.mdb\n", {kStartLine, "Databasefile niet gevonden"}},
-      {"[settings]\nDatabase=/data/missing.mdb\n", {kStartLine, "Databasefile niet gevonden"}},
-      {"[settings]\nDatabase=/data\n", {kStartLine, "Databasefile niet gevonden"}},
-  };
-  for (const Case& c : cases) {
-    services = FakeServices();
-    output = {};
-    services.addFile(kDatabase);
+  for (const auto& [settings, line] : cases) {
+    reset();
+    services.deleteUnused(FakeServices::kSettingsPath);
     services.addFile("/data", "").attributes = platform::kDirectory;
-    if (c.settings != nullptr) services.addFile(FakeServices::kSettingsPath, c.settings);
-    EXPECT_EQ(run(JobResult::kStopped), c.lines) << (c.settings ? c.settings : "(none)");
+    if (settings != nullptr) services.addFile(FakeServices::kSettingsPath, settings);
+    EXPECT_EQ(run(JobResult::kStopped), (std::vector<std::string>{kStartLine, line}))
+        << (settings ? settings : "(none)");
     EXPECT_TRUE(services.copies.empty());
     EXPECT_TRUE(services.repairRequests.empty());
   }
@@ -153,25 +157,20 @@ TEST_F(BackupAndRepair, APathWithADoubleQuoteIsNeverSentToTheDriver) {
 }
 
 TEST_F(BackupAndRepair, ARunTimeErrorEndsTheJobWithOneLine) {
-  struct Case {
-    std::int32_t number;
-    std::string line;
-  };
-  const Case cases[] = {
+  const char* const exclusiveOpen = "Aanmaken bacup mislukt, exclusive open failed";
+  const std::pair<std::int32_t, std::string> cases[] = {
       {53, "Fout:53 File not found: libodbcinst.so.2"},
       {453, "Fout:453 File not found: libodbcinst.so.2"},
       {-5, "Fout:-5 File not found: libodbcinst.so.2"},
-      {52, "Aanmaken bacup mislukt, exclusive open failed"},
-      {-2147467259, "Aanmaken bacup mislukt, exclusive open failed"},
+      {52, exclusiveOpen},
+      {-2147467259, exclusiveOpen},
   };
-  for (const Case& c : cases) {
-    services = FakeServices();
-    output = {};
-    SetUp();
-    services.repairRaises = platform::RunTimeError(c.number, "File not found: libodbcinst.so.2");
+  for (const auto& [number, line] : cases) {
+    reset();
+    services.repairRaises = platform::RunTimeError(number, "File not found: libodbcinst.so.2");
     std::vector<std::string> lines = run(JobResult::kFailed);
     EXPECT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines.back(), c.line);
+    EXPECT_EQ(lines.back(), line) << number;
   }
 }
 

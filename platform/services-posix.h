@@ -1,14 +1,17 @@
-// The services on POSIX systems. Each service is defined in a file of its
-// own, named after it; this header is private to platform/.
+// The services on POSIX systems, each defined in a file of its own named
+// after it, and the small helpers those files share. Private to platform/.
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/services.h"
+#include "platform/step_failure.h"
 
 namespace platform::posix {
 
@@ -21,7 +24,7 @@ class PosixServices final : public Services {
                           const std::string& defaultText, std::size_t bufferSize,
                           const std::string& path) override;
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
-  std::uint32_t attributes(const std::string& path) override;
+  std::optional<std::uint32_t> attributes(const std::string& path) override;
   Outcome deleteUnused(const std::string& path) override;
   std::vector<Outcome> deleteFiles(const std::vector<std::string>& paths) override;
   void appendText(const std::string& path, const std::string& text) override;
@@ -42,21 +45,29 @@ class PosixServices final : public Services {
 // The system's text for an errno value.
 std::string errnoText(int error);
 
-// Writes all of `data`, going on after short writes and interruptions.
-// Returns 0, or the errno of the write that failed (ENOSPC for one that
-// wrote nothing).
-int writeAll(int fd, const char* data, std::size_t size);
+// Fails the service's current step with the system's text for `error`.
+[[noreturn]] inline void failWith(int error) { failStep(errnoText(error)); }
 
-// Reads to the end of the file, going on after short reads and
-// interruptions; nothing when a read fails or more than `limit` bytes come.
-std::optional<std::string> readAll(int fd, std::size_t limit);
-
-// A directory's entries, closed when they go out of scope; null when the
-// directory cannot be opened.
-using DirectoryStream = std::unique_ptr<DIR, int (*)(DIR*)>;
-inline DirectoryStream openDirectory(const std::string& path) {
-  return {opendir(path.c_str()), closedir};
+// Calls `function` again for as long as it returns `failure` with errno
+// EINTR: a signal that came in the middle is no failure of the call.
+template <typename Failure, typename Function, typename... Args>
+auto retryAfterSignal(const Failure& failure, const Function& function, Args&&... args) {
+  decltype(function(args...)) result;
+  do {
+    errno = 0;
+    result = function(args...);
+  } while (result == failure && errno == EINTR);
+  return result;
 }
+
+// Whether two looks at a file saw the same file.
+inline bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Writes all of `data`, going on after short writes; 0, or the errno of the
+// write that failed (ENOSPC for one that wrote nothing).
+int writeAll(int fd, const char* data, std::size_t size);
 
 // Closes a file descriptor when it goes out of scope.
 class FileDescriptor {
@@ -76,5 +87,14 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+// A directory's descriptor, to look names up in it, sync it or lock it; -1,
+// errno set, when it cannot be opened.
+int openDirectoryFile(const std::string& path);
+
+// A directory's entries, closed when they go out of scope; null, errno set,
+// when the directory cannot be opened.
+using DirectoryStream = std::unique_ptr<DIR, int (*)(DIR*)>;
+DirectoryStream openDirectory(const std::string& path);
 
 }  // namespace platform::posix

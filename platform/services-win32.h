@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/services.h"
+#include "platform/step_failure.h"
 
 namespace platform::win32 {
 
@@ -20,7 +21,7 @@ class Win32Services final : public Services {
                           const std::string& defaultText, std::size_t bufferSize,
                           const std::string& path) override;
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
-  std::uint32_t attributes(const std::string& path) override;
+  std::optional<std::uint32_t> attributes(const std::string& path) override;
   Outcome deleteUnused(const std::string& path) override;
   void appendText(const std::string& path, const std::string& text) override;
   LocalTime now() override;

@@ -1,16 +1,11 @@
-// A copy that is either whole under the target's name or not there at all,
-// and that is only kept when the database did not change while it was read.
+// A copy that is whole under the target's name or not there at all, kept
+// only when the database did not change while it was read. The data goes to
+// a PendingCopy, is flushed and checked, and only then named.
 //
-// The data goes into a file without the target's name (pending_copy-posix.cpp
-// says how on each kind of file system), is flushed, checked against the
-// database, and only then named; naming never replaces a file. A failure or
-// a kill part way leaves nothing behind, and no space stays held.
-//
-// The source is only read, under no lock that Access or a file server would
-// trip over, so a writer can change it mid-copy; such a copy is worse than
-// none, because it is trusted. Hence the check: the database's size and
-// times, to the nanosecond, must be as before, and where times may not show
-// a change, the copy is also compared with the database byte for byte.
+// The source is read under no lock that Access or a file server would trip
+// over, so a writer can change it mid-copy, and such a copy is worse than
+// none, because it is trusted. Hence the check: size and times as before, to
+// the nanosecond, and where times may not show a change, the bytes too.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -20,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "platform/copy_seam-posix.h"
@@ -32,10 +28,9 @@ namespace {
 constexpr const char* kChanged = "The database changed during the copy";
 constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-// Copies to the end of the source and tells how many bytes it wrote. The
-// kernel copies without passing the data through this process, and on file
-// systems that can (XFS with reflink, btrfs), shares the blocks; where it
-// cannot, plain reads and writes take over.
+// Copies to the end of the source; the bytes written. The kernel's copy
+// shares the blocks where it can (XFS with reflink, btrfs); where it has no
+// copy of its own, plain reads and writes take over.
 off_t copyContents(int from, int to) {
   off_t copied = 0;
   ssize_t step = 0;
@@ -64,11 +59,11 @@ void keepModeAndTimes(int to, const struct stat& source) {
   if (futimens(to, times) != 0) failWith(errno);
 }
 
-// Whether the source's times would have moved had it been written during
-// the copy: on local file systems with nanosecond times, unless it was
-// written just before the copy began (a write in the same clock tick as the
-// last, or one still under way, leaves them). FAT and exFAT count in steps
-// of 10 ms to 2 s; FUSE and network mounts may show times from a while ago.
+// Whether a write during the copy would have moved the source's times: on
+// local file systems with nanosecond times, unless it was written just
+// before (a write in the same tick as the last, or one still under way,
+// leaves them). FAT and exFAT count in steps of 10 ms to 2 s; FUSE and
+// network mounts may show old times.
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
   constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
                                       TMPFS_MAGIC, F2FS_SUPER_MAGIC};
@@ -105,13 +100,10 @@ void checkUnchanged(const std::string& source, int from, int to, const struct st
   // A database replaced under its name counts as changed too.
   const bool stillThere = stat(source.c_str(), &named) == 0 && sameFile(named, before);
   if (!stillThere || after.st_size != before.st_size) failStep(kChanged);
-  const auto sameTime = [](const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  const auto times = [](const struct stat& s) {
+    return std::tie(s.st_mtim.tv_sec, s.st_mtim.tv_nsec, s.st_ctim.tv_sec, s.st_ctim.tv_nsec);
   };
-  if (!contentsOnly &&
-      (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
-    failStep(kChanged);
-  }
+  if (!contentsOnly && times(after) != times(before)) failStep(kChanged);
   if (copied != before.st_size || written.st_size != before.st_size) {
     failStep("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +
              " bytes were copied");
@@ -132,9 +124,8 @@ void checkNoLockFile(const std::string& lockFile) {
 }
 
 // Makes the new name durable. File systems that cannot sync a directory
-// (some FUSE and network mounts) say so, and keep their names as they keep
-// them; a real failure means that the name may not survive a crash, and a
-// copy that is not known to be on disk is no copy.
+// (some FUSE and network mounts) say so; any other failure means the name
+// may not survive a crash, and a copy not known to be on disk is no copy.
 void syncDirectory(const std::string& directory, const std::string& target) {
   FileDescriptor dir(openDirectoryFile(directory));
   const int error = !dir.valid() ? errno : fsync(dir.get()) != 0 ? errno : 0;

@@ -1,13 +1,10 @@
 // The ways of naming a finished copy without ever replacing a file, one for
 // each kind of file system, and the clearing of temporaries killed runs left.
-//
-// The data goes where no listing of the copies shows it, and is named only
-// once whole and flushed. Without unnamed files (vfat, exFAT, NTFS, many FUSE
-// and network mounts) it is a hidden temporary that its run holds an
-// exclusive lock on; one whose lock anybody can take belongs to a dead run.
+// Without unnamed files (vfat, exFAT, NTFS, many FUSE and network mounts) the
+// data goes to a hidden temporary that its run holds an exclusive lock on;
+// one whose lock anybody can take belongs to a dead run.
 #include "platform/pending_copy-posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
 #include <sys/file.h>
@@ -48,10 +45,9 @@ int openNamed(const std::string& directory, FileDescriptor& fd, std::string& tem
     std::string path = directory + "/" + kTemporaryPrefix + "XXXXXX";
     fd.reset(mkostemp(path.data(), O_CLOEXEC));
     if (!fd.valid()) return errno;
-    // Another run that clears dead temporaries may have taken this one in
-    // the moment before the lock; it then removes it, and this run starts
-    // over. Where the file system has no locks, the temporary goes unlocked,
-    // and the other runs leave it alone, for they cannot lock it either.
+    // A run clearing dead temporaries may take and remove this one before
+    // it is locked: then start over. Where the file system has no locks it
+    // goes unlocked, and other runs, unable to lock it either, leave it.
     const bool locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
     if (!locked && errno == EWOULDBLOCK) continue;
     if (locked && !stillNamed(AT_FDCWD, path.c_str(), fd.get())) continue;
@@ -83,12 +79,10 @@ int renameNoReplace(const PendingCopy& copy, const std::string& target) {
   return errorOf(renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_NOREPLACE));
 }
 
-// A plain rename would replace a file under the target's name, so the check
-// that the name is free and the rename happen under the directory's lock,
-// which every run of this program takes for them: two runs never both find
-// the name free. Other programs do not take that lock: one that creates a
-// file under the dated name between the check and the rename, or a run on
-// another machine sharing the directory, loses its file to this copy.
+// A plain rename replaces, so the check that the name is free and the rename
+// happen under the directory's lock, which every run takes: two runs never
+// both find the name free. Another program, or a run on another machine,
+// that creates the dated name in between loses its file to this copy.
 int renameUnderLock(const PendingCopy& copy, const std::string& target) {
   FileDescriptor dir(openDirectoryFile(directoryOf(target)));
   if (!dir.valid()) return errno;
@@ -104,8 +98,7 @@ int renameUnderLock(const PendingCopy& copy, const std::string& target) {
 }
 
 // Where the data goes, how it is named, and the errors of either step by
-// which the file system says it does not offer this way: the next one then
-// takes over.
+// which the file system says it lacks this way, so that the next takes over.
 struct Way {
   int (*open)(const std::string& directory, FileDescriptor& fd, std::string& temporary);
   int (*name)(const PendingCopy& copy, const std::string& target);
@@ -119,7 +112,6 @@ constexpr Way kWays[] = {
     {openNamed, renameNoReplace, {EINVAL, EOPNOTSUPP, ENOSYS}},  // Linux's vfat and exfat
     {openNamed, renameUnderLock, {}},                            // exFAT through exfat-fuse
 };
-constexpr std::size_t kWayCount = std::size(kWays);
 
 bool unsupported(const Way& way, int error) {
   return std::find(way.unsupported.begin(), way.unsupported.end(), error) != way.unsupported.end();
@@ -129,7 +121,7 @@ bool unsupported(const Way& way, int error) {
 
 PendingCopy::PendingCopy(const std::string& directory, std::size_t firstWay) {
   int error = EOPNOTSUPP;
-  for (opened_ = firstWay; opened_ < kWayCount; ++opened_) {
+  for (opened_ = firstWay; opened_ < std::size(kWays); ++opened_) {
     error = kWays[opened_].open(directory, fd_, temporary_);
     if (error == 0) return;
     if (!unsupported(kWays[opened_], error)) break;
@@ -144,7 +136,7 @@ PendingCopy::~PendingCopy() {
 void PendingCopy::nameAs(const std::string& target) {
   int error = EOPNOTSUPP;
   // The ways that name the same kind of file as the one the data is in.
-  for (std::size_t way = opened_; way < kWayCount && kWays[way].open == kWays[opened_].open;
+  for (std::size_t way = opened_; way < std::size(kWays) && kWays[way].open == kWays[opened_].open;
        ++way) {
     error = kWays[way].name(*this, target);
     if (error == 0) {

@@ -1,6 +1,5 @@
 // What the POSIX services share: the start of a run, the program's own
-// location, the errno text, the write loop, the file descriptor holder and
-// the opening of directories.
+// location, and the small helpers of services-posix.h.
 #include "platform/services-posix.h"
 
 #include <fcntl.h>
@@ -11,7 +10,6 @@
 #include <clocale>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 
 #include "platform/path_text.h"
 
@@ -65,13 +63,6 @@ bool FileDescriptor::close() {
 
 int openDirectoryFile(const std::string& path) {
   return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-DirectoryStream openDirectory(const std::string& path) {
-  const int fd = openDirectoryFile(path);
-  DIR* stream = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (stream == nullptr && fd >= 0) ::close(fd);
-  return {stream, closedir};
 }
 
 }  // namespace posix

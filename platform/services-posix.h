@@ -42,10 +42,8 @@ class PosixServices final : public Services {
   std::string locationError_;  // why it could not be read, if it could not
 };
 
-// The system's text for an errno value.
 std::string errnoText(int error);
 
-// Fails the service's current step with the system's text for `error`.
 [[noreturn]] inline void failWith(int error) { failStep(errnoText(error)); }
 
 // Calls `function` again for as long as it returns `failure` with errno
@@ -60,7 +58,6 @@ auto retryAfterSignal(const Failure& failure, const Function& function, Args&&..
   return result;
 }
 
-// Whether two looks at a file saw the same file.
 inline bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -80,8 +77,7 @@ class FileDescriptor {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   void reset(int fd = -1);
-  // Closes now and tells whether the close succeeded, for writes that must
-  // be known to have reached the file.
+  // Closes now; false when the close failed, as a late write error shows.
   bool close();
 
  private:
@@ -92,9 +88,10 @@ class FileDescriptor {
 // errno set, when it cannot be opened.
 int openDirectoryFile(const std::string& path);
 
-// A directory's entries, closed when they go out of scope; null, errno set,
-// when the directory cannot be opened.
+// A directory's entries; null, errno set, when it cannot be opened.
 using DirectoryStream = std::unique_ptr<DIR, int (*)(DIR*)>;
-DirectoryStream openDirectory(const std::string& path);
+inline DirectoryStream openDirectory(const std::string& path) {
+  return {opendir(path.c_str()), closedir};
+}
 
 }  // namespace platform::posix

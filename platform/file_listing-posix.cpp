@@ -1,9 +1,6 @@
 // Directory listings and attributes in the terms of a Windows program.
 #include <dirent.h>
 #include <fnmatch.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 
 #include "platform/path_text.h"
 #include "platform/services-posix.h"
@@ -30,9 +27,7 @@ bool namesNothing(int error) {
   return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
 }
 
-[[noreturn]] void raiseAccessError(int error) {
-  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errnoText(error));
-}
+constexpr const char* kAccessError = "Path/File access error: ";
 
 }  // namespace
 
@@ -44,13 +39,10 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
   if (!directory && namesNothing(errno)) return names;
   // A directory that is there but cannot be read is no empty one: saying
   // "nothing found" would hide why, night after night.
-  if (!directory) raiseAccessError(errno);
+  if (!directory) raiseAccessError(errno, kAccessError);
   const std::string matcher = asFnmatchPattern(last);
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(directory.get());
-    if (entry == nullptr && errno != 0) raiseAccessError(errno);
-    if (entry == nullptr) break;
+  const dirent* entry = nullptr;
+  while ((errno = 0, entry = readdir(directory.get())) != nullptr) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     if (fnmatch(matcher.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
@@ -64,6 +56,7 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
     }
     names.push_back(name);
   }
+  if (errno != 0) raiseAccessError(errno, kAccessError);
   return names;
 }
 

@@ -31,17 +31,12 @@ using SystemFileFunction = char* (*)(char* buffer);
 
 constexpr const char* kInstallerLibraries[] = {"libodbcinst.so.2", "libodbcinst.so"};
 
-// The installer's whole message when it cannot hand a request on to a driver,
-// whatever the reason.
-constexpr const char* kGeneralInstallerError = "General installer error";
-
 // The installer stays loaded for the rest of the run: it may have handed
 // pointers into itself to the driver's setup library.
 void* loadInstaller() {
   static void* library = nullptr;
   for (const char* name : kInstallerLibraries) {
-    if (library != nullptr) break;
-    library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
   }
   if (library == nullptr) {
     throw RunTimeError(kFileNotFound, std::string("File not found: ") + kInstallerLibraries[0]);
@@ -77,9 +72,7 @@ bool driverRegistered(InstalledDriversFunction installedDrivers, const std::stri
 
 std::string setupLibraryOf(ProfileStringFunction profileString, const std::string& driver) {
   // A 64-bit installer looks for Setup64 before Setup.
-  std::vector<const char*> keys = {"Setup"};
-  if (sizeof(void*) == 8) keys.insert(keys.begin(), "Setup64");
-  for (const char* key : keys) {
+  for (const char* key : {sizeof(void*) == 8 ? "Setup64" : "Setup", "Setup"}) {
     std::vector<char> value(4096);
     int length = profileString(driver.c_str(), key, "", value.data(),
                                static_cast<int>(value.size()), "odbcinst.ini");
@@ -88,16 +81,14 @@ std::string setupLibraryOf(ProfileStringFunction profileString, const std::strin
   return "";
 }
 
-// What can be found out when the installer gives only its general message,
-// and whether it shows that no driver was there to take the request.
+// Why the request reached no driver, and whether no driver was there at all.
 struct Diagnosis {
   std::string text;
   bool driverMissing;
 };
 
-// Whether a file (the installer's configuration, a setup library) is not
-// there at all, as opposed to there but unreadable or unloadable, which may
-// hide a driver that someone can mend by the next night.
+// Whether a file (the driver list, a setup library) is not there at all; one
+// there but unreadable may hide a driver someone can mend by the next night.
 bool absent(const std::string& path) {
   struct stat status {};
   return !path.empty() && path.front() == '/' && stat(path.c_str(), &status) != 0 &&
@@ -155,8 +146,9 @@ Outcome PosixServices::configDataSource(std::uint16_t request, const std::string
   }
   auto installerError = entryPoint<InstallerErrorFunction>(library, "SQLInstallerError");
   const std::string message = installerErrors<std::uint32_t>(installerError).text;
-  // Any other message is the driver's own, or tells of something else.
-  if (message != kGeneralInstallerError) return {false, message};
+  // The installer's general message, whatever kept the request from a driver,
+  // is the only one that needs a diagnosis.
+  if (message != "General installer error") return {false, message};
   const Diagnosis diagnosis = setupDiagnosis(library, driver);
   return {false, message + " (" + diagnosis.text + ")", diagnosis.driverMissing};
 }

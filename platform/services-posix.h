@@ -46,6 +46,11 @@ std::string errnoText(int error);
 
 [[noreturn]] inline void failWith(int error) { failStep(errnoText(error)); }
 
+// The run-time error of a file or directory that is there but cannot be used.
+[[noreturn]] inline void raiseAccessError(int error, const std::string& prefix = "") {
+  throw RunTimeError(kPathFileAccessError, prefix + errnoText(error));
+}
+
 // Calls `function` again for as long as it returns `failure` with errno
 // EINTR: a signal that came in the middle is no failure of the call.
 template <typename Failure, typename Function, typename... Args>

@@ -1,7 +1,6 @@
 // Appending the run's block to the log: whole, or not at all.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,13 +8,6 @@
 #include "platform/services-posix.h"
 
 namespace platform::posix {
-namespace {
-
-[[noreturn]] void raiseAccessError(int error) {
-  throw RunTimeError(kPathFileAccessError, errnoText(error));
-}
-
-}  // namespace
 
 void PosixServices::appendText(const std::string& path, const std::string& text) {
   // Without blocking, so that a FIFO under the log's name fails at once
@@ -32,13 +24,10 @@ void PosixServices::appendText(const std::string& path, const std::string& text)
   int error = writeAll(file.get(), block.data(), block.size());
   if (error == 0 && fdatasync(file.get()) != 0 && errno != EINVAL) error = errno;
   if (error != 0) {
-    // A full disk must not leave half a block for every later one to
-    // start inside.
+    // A full disk must not leave half a block for later ones to start inside.
     if (S_ISREG(before.st_mode) && ftruncate(file.get(), before.st_size) != 0) {
-      throw RunTimeError(kPathFileAccessError, errnoText(error) +
-                                                   " (and the part written could not be taken "
-                                                   "back: " +
-                                                   errnoText(errno) + ")");
+      const std::string undo = "could not be taken back: " + errnoText(errno) + ")";
+      throw RunTimeError(kPathFileAccessError, errnoText(error) + " (and the part written " + undo);
     }
     raiseAccessError(error);
   }

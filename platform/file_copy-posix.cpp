@@ -44,19 +44,12 @@ off_t copyContents(int from, int to) {
   if (copied > 0 || !unsupported) failWith(errno);
   std::vector<char> buffer(1 << 16);
   while ((step = retryAfterSignal(-1, read, from, buffer.data(), buffer.size())) > 0) {
-    if (const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step))) {
-      failWith(error);
-    }
+    const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step));
+    if (error != 0) failWith(error);
     copied += step;
   }
   if (step < 0) failWith(errno);
   return copied;
-}
-
-void keepModeAndTimes(int to, const struct stat& source) {
-  if (fchmod(to, source.st_mode & 0777) != 0) failWith(errno);
-  const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  if (futimens(to, times) != 0) failWith(errno);
 }
 
 // Whether a write during the copy would have moved the source's times: on
@@ -94,8 +87,7 @@ bool sameContents(int a, int b, off_t size) {
 // Fails unless the copy holds the database as it was all through the copy.
 void checkUnchanged(const std::string& source, int from, int to, const struct stat& before,
                     off_t copied, const struct timespec& start, bool contentsOnly) {
-  struct stat after {
-  }, named{}, written{};
+  struct stat after = {}, named = {}, written = {};
   if (fstat(from, &after) != 0 || fstat(to, &written) != 0) failWith(errno);
   // A database replaced under its name counts as changed too.
   const bool stillThere = stat(source.c_str(), &named) == 0 && sameFile(named, before);
@@ -152,7 +144,9 @@ void copyChecked(const std::string& source, const std::string& target, const std
   clearDeadTemporaries(directory);
   PendingCopy pending(directory, options.firstWay);
   const off_t copied = copyContents(from.get(), pending.fd());
-  keepModeAndTimes(pending.fd(), before);
+  if (fchmod(pending.fd(), before.st_mode & 0777) != 0) failWith(errno);
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  if (futimens(pending.fd(), times) != 0) failWith(errno);
   if (fsync(pending.fd()) != 0) failWith(errno);
   if (options.afterData) options.afterData();
   checkUnchanged(source, from.get(), pending.fd(), before, copied, start, options.contentsOnly);

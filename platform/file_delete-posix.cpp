@@ -43,8 +43,7 @@ bool leasesNeedDelegation(int fd) {
 // unless it is read-only or in use. `strict`: only the lease proves that it
 // is not in use.
 Outcome deleteIfUnused(int directory, const char* name, bool strict) {
-  struct stat listed {
-  }, opened{};
+  struct stat listed = {}, opened = {};
   if (fstatat(directory, name, &listed, AT_SYMLINK_NOFOLLOW) != 0) return failed(errno);
   if (const int error = undeletable(listed)) return failed(error);
   // Without blocking: a lease someone else holds fails the open at once.

@@ -18,8 +18,7 @@ namespace {
 
 // The installer's own types on these systems: BOOL is int, WORD 16 bits,
 // DWORD 32 bits, and the window handle a plain pointer.
-using ConfigDataSourceFunction = int (*)(void* parentWindow, std::uint16_t request,
-                                         const char* driver, const char* attributes);
+using ConfigDataSourceFunction = int (*)(void* window, std::uint16_t, const char*, const char*);
 using InstallerErrorFunction = std::int16_t (*)(std::uint16_t errorIndex, std::uint32_t* errorCode,
                                                 char* message, std::uint16_t messageSize,
                                                 std::uint16_t* messageLength);
@@ -58,13 +57,14 @@ std::string driverListName(void* library) {
   return std::string(directory(path.data())) + "/" + file(name.data());
 }
 
-bool driverRegistered(InstalledDriversFunction installedDrivers, const std::string& driver,
-                      bool& listRead) {
+// Whether the driver is registered; nothing when the list cannot be read.
+std::optional<bool> driverRegistered(InstalledDriversFunction installedDrivers,
+                                     const std::string& driver) {
   std::vector<char> names(65535);
   std::uint16_t length = 0;
-  listRead =
-      installedDrivers(names.data(), static_cast<std::uint16_t>(names.size() - 1), &length) != 0;
-  for (const char* name = names.data(); listRead && *name != '\0'; name += strlen(name) + 1) {
+  const auto size = static_cast<std::uint16_t>(names.size() - 1);
+  if (installedDrivers(names.data(), size, &length) == 0) return std::nullopt;
+  for (const char* name = names.data(); *name != '\0'; name += strlen(name) + 1) {
     if (strcasecmp(name, driver.c_str()) == 0) return true;  // the installer ignores case too
   }
   return false;
@@ -105,12 +105,10 @@ Diagnosis setupDiagnosis(void* library, const std::string& driver) {
   if (installedDrivers == nullptr || profileString == nullptr) {
     return {"the ODBC installer cannot tell which drivers are registered", false};
   }
-  bool listRead = false;
   const std::string driverList = driverListName(library);
-  if (!driverRegistered(installedDrivers, driver, listRead)) {
-    if (!listRead) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
-    return {"no driver is registered as " + quoted + " in " + driverList, true};
-  }
+  const std::optional<bool> registered = driverRegistered(installedDrivers, driver);
+  if (!registered) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
+  if (!*registered) return {"no driver is registered as " + quoted + " in " + driverList, true};
   const std::string setup = setupLibraryOf(profileString, driver);
   if (setup.empty()) {
     return {"the driver registered as " + quoted + " in " + driverList + " names no Setup library",

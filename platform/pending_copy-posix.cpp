@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <iterator>
+#include <string_view>
 #include <thread>
 
 #include "platform/path_text.h"
@@ -23,13 +23,12 @@ namespace platform::posix {
 namespace {
 
 // The temporaries' names begin with this; a dot hides them from listings.
-constexpr const char* kTemporaryPrefix = ".muTesselCopy-";
+constexpr std::string_view kTemporaryPrefix = ".muTesselCopy-";
 
 // Whether `name` in `directory` (a descriptor, or AT_FDCWD for a path) is
 // still the file open as `fd`.
 bool stillNamed(int directory, const char* name, int fd) {
-  struct stat named {
-  }, open{};
+  struct stat named = {}, open = {};
   return fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &open) == 0 &&
          sameFile(named, open);
 }
@@ -42,7 +41,7 @@ int openUnnamed(const std::string& directory, FileDescriptor& fd, std::string&) 
 
 int openNamed(const std::string& directory, FileDescriptor& fd, std::string& temporary) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::string path = directory + "/" + kTemporaryPrefix + "XXXXXX";
+    std::string path = directory + "/" + std::string(kTemporaryPrefix) + "XXXXXX";
     fd.reset(mkostemp(path.data(), O_CLOEXEC));
     if (!fd.valid()) return errno;
     // A run clearing dead temporaries may take and remove this one before
@@ -114,7 +113,8 @@ constexpr Way kWays[] = {
 };
 
 bool unsupported(const Way& way, int error) {
-  return std::find(way.unsupported.begin(), way.unsupported.end(), error) != way.unsupported.end();
+  const auto& errors = way.unsupported;
+  return error != 0 && std::find(errors.begin(), errors.end(), error) != errors.end();
 }
 
 }  // namespace
@@ -123,10 +123,9 @@ PendingCopy::PendingCopy(const std::string& directory, std::size_t firstWay) {
   int error = EOPNOTSUPP;
   for (opened_ = firstWay; opened_ < std::size(kWays); ++opened_) {
     error = kWays[opened_].open(directory, fd_, temporary_);
-    if (error == 0) return;
     if (!unsupported(kWays[opened_], error)) break;
   }
-  failWith(error);
+  if (error != 0) failWith(error);
 }
 
 PendingCopy::~PendingCopy() {
@@ -139,22 +138,18 @@ void PendingCopy::nameAs(const std::string& target) {
   for (std::size_t way = opened_; way < std::size(kWays) && kWays[way].open == kWays[opened_].open;
        ++way) {
     error = kWays[way].name(*this, target);
-    if (error == 0) {
-      temporary_.clear();
-      return;
-    }
     if (!unsupported(kWays[way], error)) break;
   }
-  failWith(error);
+  if (error != 0) failWith(error);
+  temporary_.clear();
 }
 
 void clearDeadTemporaries(const std::string& directory) {
   DirectoryStream stream = openDirectory(directory);
   if (!stream) return;  // the copy itself reports why
   const int dir = dirfd(stream.get());
-  const std::size_t prefixLength = std::strlen(kTemporaryPrefix);
   while (dirent* entry = readdir(stream.get())) {
-    if (std::strncmp(entry->d_name, kTemporaryPrefix, prefixLength) != 0) continue;
+    if (std::string_view(entry->d_name).rfind(kTemporaryPrefix, 0) != 0) continue;
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     FileDescriptor fd(openat(dir, entry->d_name, O_RDWR | flags));
     if (!fd.valid() && errno == EACCES) fd.reset(openat(dir, entry->d_name, O_RDONLY | flags));

@@ -1,11 +1,8 @@
-// A copy that is whole under the target's name or not there at all, kept
-// only when the database did not change while it was read. The data goes to
-// a PendingCopy, is flushed and checked, and only then named.
-//
-// The source is read under no lock that Access or a file server would trip
-// over, so a writer can change it mid-copy, and such a copy is worse than
-// none, because it is trusted. Hence the check: size and times as before, to
-// the nanosecond, and where times may not show a change, the bytes too.
+// A copy whole under the target's name or absent, kept only when the
+// database did not change while it was read: it is read under no lock that
+// Access or a file server would trip over, and a torn copy is worse than
+// none, because it is trusted. So size and times must be as before, to the
+// nanosecond, and where times may not show a change, the bytes too.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -53,10 +50,9 @@ off_t copyContents(int from, int to) {
 }
 
 // Whether a write during the copy would have moved the source's times: on
-// local file systems with nanosecond times, unless it was written just
-// before (a write in the same tick as the last, or one still under way,
-// leaves them). FAT and exFAT count in steps of 10 ms to 2 s; FUSE and
-// network mounts may show old times.
+// local file systems with nanosecond times, unless written just before (a
+// write in the same tick as the last, or one under way, leaves them). FAT and
+// exFAT count in steps of 10 ms to 2 s; FUSE and network mounts may lag.
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
   constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
                                       TMPFS_MAGIC, F2FS_SUPER_MAGIC};
@@ -128,38 +124,35 @@ void syncDirectory(const std::string& directory, const std::string& target) {
   failWith(error);
 }
 
-void copyChecked(const std::string& source, const std::string& target, const std::string& lockFile,
-                 const CopyOptions& options) {
-  FileDescriptor from(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!from.valid()) failWith(errno);
-  struct stat before {};
-  if (fstat(from.get(), &before) != 0) failWith(errno);
-  if (!S_ISREG(before.st_mode)) failWith(S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
-  struct timespec start {};
-  clock_gettime(CLOCK_REALTIME, &start);
-  struct stat existing {};
-  if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
-
-  const std::string directory = directoryOf(target);
-  clearDeadTemporaries(directory);
-  PendingCopy pending(directory, options.firstWay);
-  const off_t copied = copyContents(from.get(), pending.fd());
-  if (fchmod(pending.fd(), before.st_mode & 0777) != 0) failWith(errno);
-  const struct timespec times[2] = {before.st_atim, before.st_mtim};
-  if (futimens(pending.fd(), times) != 0) failWith(errno);
-  if (fsync(pending.fd()) != 0) failWith(errno);
-  if (options.afterData) options.afterData();
-  checkUnchanged(source, from.get(), pending.fd(), before, copied, start, options.contentsOnly);
-  checkNoLockFile(lockFile);
-  pending.nameAs(target);
-  syncDirectory(directory, target);
-}
-
 }  // namespace
 
 Outcome copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
                 const CopyOptions& options) {
-  return outcomeOf([&] { copyChecked(source, target, lockFile, options); });
+  return outcomeOf([&] {
+    FileDescriptor from(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!from.valid()) failWith(errno);
+    struct stat before {};
+    if (fstat(from.get(), &before) != 0) failWith(errno);
+    if (!S_ISREG(before.st_mode)) failWith(S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
+    struct timespec start {};
+    clock_gettime(CLOCK_REALTIME, &start);
+    struct stat existing {};
+    if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
+
+    const std::string directory = directoryOf(target);
+    clearDeadTemporaries(directory);
+    PendingCopy pending(directory, options.firstWay);
+    const off_t copied = copyContents(from.get(), pending.fd());
+    if (fchmod(pending.fd(), before.st_mode & 0777) != 0) failWith(errno);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (futimens(pending.fd(), times) != 0) failWith(errno);
+    if (fsync(pending.fd()) != 0) failWith(errno);
+    if (options.afterData) options.afterData();
+    checkUnchanged(source, from.get(), pending.fd(), before, copied, start, options.contentsOnly);
+    checkNoLockFile(lockFile);
+    pending.nameAs(target);
+    syncDirectory(directory, target);
+  });
 }
 
 Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,

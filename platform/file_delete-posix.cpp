@@ -1,13 +1,11 @@
 // Deleting as a Windows program expects: a read-only file, or one another
-// program has in use, stays.
-//
-// "In use" is the kernel's word: it grants a write lease only while nobody
-// else on this machine has the file open (Samba's smbd serving an office PC
-// among them), and the name goes while the lease is held. Leases go only to
-// the owner or a holder of CAP_LEASE, on file systems that have them. A lock
-// file, which decides whether the database may be touched, stays on anything
-// short of the lease; an old copy the kernel cannot answer for goes, since a
-// deleted file stays readable to whoever has it open.
+// program has in use, stays. "In use" is the kernel's word: it grants a write
+// lease only while nobody else on this machine has the file open (smbd
+// serving an office PC among them); the name goes while the lease is held.
+// Leases go only to the owner or a holder of CAP_LEASE, on file systems that
+// have them. A lock file, which decides whether the database is touched,
+// stays on anything short of the lease; an old copy the kernel cannot answer
+// for goes, since a deleted file stays readable to whoever has it open.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -39,9 +37,8 @@ bool leasesNeedDelegation(int fd) {
   return type == NFS_SUPER_MAGIC || type == CIFS_SUPER_MAGIC || type == SMB2_SUPER_MAGIC;
 }
 
-// Deletes `name` within `directory` (a descriptor, or AT_FDCWD for a path)
-// unless it is read-only or in use. `strict`: only the lease proves that it
-// is not in use.
+// Deletes `name` in `directory` (a descriptor, or AT_FDCWD) unless read-only
+// or in use. `strict`: only the lease proves that it is not in use.
 Outcome deleteIfUnused(int directory, const char* name, bool strict) {
   struct stat listed = {}, opened = {};
   if (fstatat(directory, name, &listed, AT_SYMLINK_NOFOLLOW) != 0) return failed(errno);

@@ -13,9 +13,8 @@ bool isHiddenName(const std::string& name) {
   return !name.empty() && name[0] == '.' && name != "." && name != "..";
 }
 
-// Only "*" and "?" are wildcards in a listing; a "[" in a name is a plain
-// character, so it is turned into a bracket expression that matches itself.
-// FNM_NOESCAPE keeps a backslash a plain character too.
+// Only "*" and "?" are wildcards: a "[" becomes a bracket expression that
+// matches itself, and FNM_NOESCAPE keeps a backslash plain too.
 std::string asFnmatchPattern(const std::string& wildcards) {
   std::string pattern;
   for (char c : wildcards) pattern += c == '[' ? std::string("[[]") : std::string(1, c);

@@ -19,9 +19,9 @@ namespace {
 // The installer's own types on these systems: BOOL is int, WORD 16 bits,
 // DWORD 32 bits, and the window handle a plain pointer.
 using ConfigDataSourceFunction = int (*)(void* window, std::uint16_t, const char*, const char*);
-using InstallerErrorFunction = std::int16_t (*)(std::uint16_t errorIndex, std::uint32_t* errorCode,
-                                                char* message, std::uint16_t messageSize,
-                                                std::uint16_t* messageLength);
+using InstallerErrorFunction = std::int16_t (*)(std::uint16_t index, std::uint32_t* code,
+                                                char* message, std::uint16_t size,
+                                                std::uint16_t* length);
 
 using InstalledDriversFunction = int (*)(char* names, std::uint16_t size, std::uint16_t* length);
 using ProfileStringFunction = int (*)(const char* section, const char* key, const char* defaultText,
@@ -95,9 +95,8 @@ bool absent(const std::string& path) {
          (errno == ENOENT || errno == ENOTDIR);
 }
 
-// The installer says only that the request did not reach a driver, never
-// why. The password travels only in the request, and nothing of the request
-// appears here.
+// The installer never says why the request reached no driver. The password
+// travels only in the request, and nothing of the request appears here.
 Diagnosis setupDiagnosis(void* library, const std::string& driver) {
   const std::string quoted = "\"" + driver + "\"";
   auto installedDrivers = entryPoint<InstalledDriversFunction>(library, "SQLGetInstalledDrivers");

@@ -1,8 +1,7 @@
-// The ways of naming a finished copy without ever replacing a file, one for
-// each kind of file system, and the clearing of temporaries killed runs left.
-// Without unnamed files (vfat, exFAT, NTFS, many FUSE and network mounts) the
-// data goes to a hidden temporary that its run holds an exclusive lock on;
-// one whose lock anybody can take belongs to a dead run.
+// The ways of naming a finished copy without replacing a file, and the
+// clearing of temporaries killed runs left. Without unnamed files (vfat,
+// exFAT, NTFS, many FUSE and network mounts) the data goes to a hidden
+// temporary its run holds an exclusive lock on; one anybody can lock is dead.
 #include "platform/pending_copy-posix.h"
 
 #include <fcntl.h>
@@ -25,8 +24,7 @@ namespace {
 // The temporaries' names begin with this; a dot hides them from listings.
 constexpr std::string_view kTemporaryPrefix = ".muTesselCopy-";
 
-// Whether `name` in `directory` (a descriptor, or AT_FDCWD for a path) is
-// still the file open as `fd`.
+// Whether `name` in `directory` (or AT_FDCWD) is still the file open as `fd`.
 bool stillNamed(int directory, const char* name, int fd) {
   struct stat named = {}, open = {};
   return fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &open) == 0 &&
@@ -78,10 +76,9 @@ int renameNoReplace(const PendingCopy& copy, const std::string& target) {
   return errorOf(renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_NOREPLACE));
 }
 
-// A plain rename replaces, so the check that the name is free and the rename
-// happen under the directory's lock, which every run takes: two runs never
-// both find the name free. Another program, or a run on another machine,
-// that creates the dated name in between loses its file to this copy.
+// A plain rename replaces, so every run checks that the name is free and
+// renames under the directory's lock. Another program, or a run on another
+// machine, that creates the dated name in between loses its file to the copy.
 int renameUnderLock(const PendingCopy& copy, const std::string& target) {
   FileDescriptor dir(openDirectoryFile(directoryOf(target)));
   if (!dir.valid()) return errno;

@@ -2,13 +2,11 @@
 // location, and the small helpers of services-posix.h.
 #include "platform/services-posix.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
-#include <cstring>
 #include <filesystem>
 
 #include "platform/path_text.h"
@@ -23,8 +21,7 @@ PosixServices::PosixServices() {
   // EFBIG or EPIPE, which the run reports, not kill it without a log block.
   signal(SIGXFSZ, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
-  // The break of a lease the run holds for a moment, whose default action
-  // would end the run.
+  // Tells that a lease the run holds is being broken; by default, ends the run.
   signal(SIGIO, SIG_IGN);
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -36,8 +33,6 @@ ProgramLocation PosixServices::programLocation() {
   if (!locationError_.empty()) throw RunTimeError(kPathFileAccessError, locationError_);
   return location_;
 }
-
-std::string errnoText(int error) { return std::strerror(error); }
 
 int writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -59,10 +54,6 @@ bool FileDescriptor::close() {
   const int fd = fd_;
   fd_ = -1;
   return fd < 0 || ::close(fd) == 0;
-}
-
-int openDirectoryFile(const std::string& path) {
-  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 }  // namespace posix

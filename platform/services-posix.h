@@ -3,9 +3,11 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,7 +44,7 @@ class PosixServices final : public Services {
   std::string locationError_;  // why it could not be read, if it could not
 };
 
-std::string errnoText(int error);
+inline std::string errnoText(int error) { return std::strerror(error); }
 
 [[noreturn]] inline void failWith(int error) { failStep(errnoText(error)); }
 
@@ -55,11 +57,8 @@ std::string errnoText(int error);
 // EINTR: a signal that came in the middle is no failure of the call.
 template <typename Failure, typename Function, typename... Args>
 auto retryAfterSignal(const Failure& failure, const Function& function, Args&&... args) {
-  decltype(function(args...)) result;
-  do {
-    errno = 0;
-    result = function(args...);
-  } while (result == failure && errno == EINTR);
+  auto result = function(args...);
+  while (result == failure && errno == EINTR) result = function(args...);
   return result;
 }
 
@@ -91,7 +90,9 @@ class FileDescriptor {
 
 // A directory's descriptor, to look names up in it, sync it or lock it; -1,
 // errno set, when it cannot be opened.
-int openDirectoryFile(const std::string& path);
+inline int openDirectoryFile(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
 // A directory's entries; null, errno set, when it cannot be opened.
 using DirectoryStream = std::unique_ptr<DIR, int (*)(DIR*)>;

@@ -10,8 +10,7 @@
 namespace platform::posix {
 
 void PosixServices::appendText(const std::string& path, const std::string& text) {
-  // Without blocking, so that a FIFO under the log's name fails at once
-  // instead of waiting for a reader.
+  // Without blocking, so that a FIFO under the log's name fails at once.
   FileDescriptor file(
       open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
   if (!file.valid()) raiseAccessError(errno);

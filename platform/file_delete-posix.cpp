@@ -49,9 +49,7 @@ Outcome deleteIfUnused(int directory, const char* name, bool strict) {
   if (file.valid() && (fstat(file.get(), &opened) != 0 || !sameFile(listed, opened))) {
     return failed(EAGAIN);  // replaced meanwhile: the next run judges the new file
   }
-  const int refused = !file.valid()                                 ? errno
-                      : fcntl(file.get(), F_SETLEASE, F_WRLCK) != 0 ? errno
-                                                                    : 0;
+  const int refused = file.valid() && fcntl(file.get(), F_SETLEASE, F_WRLCK) == 0 ? 0 : errno;
   if (refused == EAGAIN && (strict || !file.valid() || !leasesNeedDelegation(file.get()))) {
     return {false, "in use by another process"};
   }

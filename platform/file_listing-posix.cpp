@@ -21,11 +21,6 @@ std::string asFnmatchPattern(const std::string& wildcards) {
   return pattern;
 }
 
-// Errors that say nothing of that name is there.
-bool namesNothing(int error) {
-  return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
-}
-
 constexpr const char* kAccessError = "Path/File access error: ";
 
 }  // namespace
@@ -35,10 +30,11 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
   const std::string last(lastComponent(pattern));
   if (last.empty()) return names;
   DirectoryStream directory = openDirectory(directoryOf(pattern));
-  if (!directory && namesNothing(errno)) return names;
+  const int error = directory ? 0 : errno;
+  if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP) return names;
   // A directory that is there but cannot be read is no empty one: saying
   // "nothing found" would hide why, night after night.
-  if (!directory) raiseAccessError(errno, kAccessError);
+  if (error != 0) raiseAccessError(error, kAccessError);
   const std::string matcher = asFnmatchPattern(last);
   const dirent* entry = nullptr;
   while ((errno = 0, entry = readdir(directory.get())) != nullptr) {

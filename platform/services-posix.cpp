@@ -50,12 +50,6 @@ void FileDescriptor::reset(int fd) {
   fd_ = fd;
 }
 
-bool FileDescriptor::close() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd < 0 || ::close(fd) == 0;
-}
-
 }  // namespace posix
 
 std::unique_ptr<Services> systemServices() { return std::make_unique<posix::PosixServices>(); }

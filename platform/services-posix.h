@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/services.h"
 #include "platform/step_failure.h"
@@ -81,8 +82,7 @@ class FileDescriptor {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   void reset(int fd = -1);
-  // Closes now; false when the close failed, as a late write error shows.
-  bool close();
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;

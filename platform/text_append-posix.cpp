@@ -30,7 +30,7 @@ void PosixServices::appendText(const std::string& path, const std::string& text)
     }
     raiseAccessError(error);
   }
-  if (!file.close()) raiseAccessError(errno);
+  if (close(file.release()) != 0) raiseAccessError(errno);  // a late write error shows here
 }
 
 }  // namespace platform::posix

@@ -105,14 +105,12 @@ Diagnosis setupDiagnosis(void* library, const std::string& driver) {
     return {"the ODBC installer cannot tell which drivers are registered", false};
   }
   const std::string driverList = driverListName(library);
+  const std::string where = quoted + " in " + driverList;
   const std::optional<bool> registered = driverRegistered(installedDrivers, driver);
   if (!registered) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
-  if (!*registered) return {"no driver is registered as " + quoted + " in " + driverList, true};
+  if (!*registered) return {"no driver is registered as " + where, true};
   const std::string setup = setupLibraryOf(profileString, driver);
-  if (setup.empty()) {
-    return {"the driver registered as " + quoted + " in " + driverList + " names no Setup library",
-            true};
-  }
+  if (setup.empty()) return {"the driver registered as " + where + " names no Setup library", true};
   const std::string named = "the setup library " + setup + " registered for " + quoted;
   // Left loaded, as the installer leaves what it loads: unloading a library
   // whose constructors have run can leave exit handlers pointing nowhere.

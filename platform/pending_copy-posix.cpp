@@ -1,7 +1,7 @@
 // The ways of naming a finished copy without replacing a file, and the
 // clearing of temporaries killed runs left. Without unnamed files (vfat,
 // exFAT, NTFS, many FUSE and network mounts) the data goes to a hidden
-// temporary its run holds an exclusive lock on; one anybody can lock is dead.
+// temporary its run keeps locked; one that anybody can lock is a dead run's.
 #include "platform/pending_copy-posix.h"
 
 #include <fcntl.h>

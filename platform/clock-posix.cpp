@@ -2,7 +2,6 @@
 #include <langinfo.h>
 
 #include <clocale>
-#include <cstdio>
 #include <ctime>
 #include <string_view>
 
@@ -31,12 +30,6 @@ LocalTime PosixServices::now() {
 }
 
 std::string PosixServices::generalDate(const LocalTime& time) {
-  char text[128];
-  if (isCLocale()) {
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
-                  time.day, time.hour, time.minute, time.second);
-    return text;
-  }
   std::tm local{};
   local.tm_year = time.year - 1900;
   local.tm_mon = time.month - 1;
@@ -46,9 +39,11 @@ std::string PosixServices::generalDate(const LocalTime& time) {
   local.tm_sec = time.second;
   local.tm_isdst = -1;
   std::mktime(&local);  // fills in the weekday, which some locales' date form shows
-  const std::string form = withFourDigitYears(nl_langinfo(D_FMT)) + " " + nl_langinfo(T_FMT);
-  std::size_t length = std::strftime(text, sizeof text, form.c_str(), &local);
-  return std::string(text, length);
+  const std::string form = isCLocale()
+                               ? "%Y-%m-%d %H:%M:%S"
+                               : withFourDigitYears(nl_langinfo(D_FMT)) + " " + nl_langinfo(T_FMT);
+  char text[128];
+  return std::string(text, std::strftime(text, sizeof text, form.c_str(), &local));
 }
 
 }  // namespace platform::posix

@@ -1,6 +1,5 @@
-// Where the platform tests reach into the POSIX copy: the way to start from,
-// and a change to the database once the data is in the copy. The service
-// itself copies with every option at its default.
+// Where the platform tests reach into the POSIX copy; the service copies with
+// every option at its default.
 #pragma once
 
 #include <cstddef>
@@ -13,11 +12,9 @@ namespace platform::posix {
 
 struct CopyOptions {
   std::size_t firstWay = 0;  // in the ways' order, 0 the first
-  // Runs once the data is in the copy, before the copy is checked against
-  // the database.
+  // Runs once the data is in the copy, before it is checked.
   std::function<void()> afterData;
-  // Checks the copy against the database's contents alone, as on a file
-  // system whose times show no change.
+  // Checks the copy by contents alone, as where times show no change.
   bool contentsOnly = false;
 };
 

@@ -1,16 +1,8 @@
-// A copy that is either whole under the target's name or not there at all,
-// and that is only kept when the database did not change while it was read.
-//
-// The data goes into a file without the target's name (pending_copy-posix.cpp
-// says how on each kind of file system), is flushed, checked against the
-// database, and only then named; naming never replaces a file. A failure or
-// a kill part way leaves nothing behind, and no space stays held.
-//
-// The source is only read, under no lock that Access or a file server would
-// trip over, so a writer can change it mid-copy; such a copy is worse than
-// none, because it is trusted. Hence the check: the database's size and
-// times, to the nanosecond, must be as before, and where times may not show
-// a change, the copy is also compared with the database byte for byte.
+// A copy whole under the target's name or absent, kept only when the
+// database did not change while it was read: it is read under no lock that
+// Access or a file server would trip over, and a torn copy is worse than
+// none, because it is trusted. So size and times must be as before, to the
+// nanosecond, and where times may not show a change, the bytes too.
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
@@ -20,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "platform/copy_seam-posix.h"
@@ -32,10 +25,9 @@ namespace {
 constexpr const char* kChanged = "The database changed during the copy";
 constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-// Copies to the end of the source and tells how many bytes it wrote. The
-// kernel copies without passing the data through this process, and on file
-// systems that can (XFS with reflink, btrfs), shares the blocks; where it
-// cannot, plain reads and writes take over.
+// Copies to the end of the source; the bytes written. The kernel's copy
+// shares the blocks where it can (XFS with reflink, btrfs); where it has no
+// copy of its own, plain reads and writes take over.
 off_t copyContents(int from, int to) {
   off_t copied = 0;
   ssize_t step = 0;
@@ -49,26 +41,18 @@ off_t copyContents(int from, int to) {
   if (copied > 0 || !unsupported) failWith(errno);
   std::vector<char> buffer(1 << 16);
   while ((step = retryAfterSignal(-1, read, from, buffer.data(), buffer.size())) > 0) {
-    if (const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step))) {
-      failWith(error);
-    }
+    const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step));
+    if (error != 0) failWith(error);
     copied += step;
   }
   if (step < 0) failWith(errno);
   return copied;
 }
 
-void keepModeAndTimes(int to, const struct stat& source) {
-  if (fchmod(to, source.st_mode & 0777) != 0) failWith(errno);
-  const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  if (futimens(to, times) != 0) failWith(errno);
-}
-
-// Whether the source's times would have moved had it been written during
-// the copy: on local file systems with nanosecond times, unless it was
-// written just before the copy began (a write in the same clock tick as the
-// last, or one still under way, leaves them). FAT and exFAT count in steps
-// of 10 ms to 2 s; FUSE and network mounts may show times from a while ago.
+// Whether a write during the copy would have moved the source's times: on
+// local file systems with nanosecond times, unless written just before (a
+// write in the same tick as the last, or one under way, leaves them). FAT and
+// exFAT count in steps of 10 ms to 2 s; FUSE and network mounts may lag.
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
   constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
                                       TMPFS_MAGIC, F2FS_SUPER_MAGIC};
@@ -99,19 +83,15 @@ bool sameContents(int a, int b, off_t size) {
 // Fails unless the copy holds the database as it was all through the copy.
 void checkUnchanged(const std::string& source, int from, int to, const struct stat& before,
                     off_t copied, const struct timespec& start, bool contentsOnly) {
-  struct stat after {
-  }, named{}, written{};
+  struct stat after = {}, named = {}, written = {};
   if (fstat(from, &after) != 0 || fstat(to, &written) != 0) failWith(errno);
   // A database replaced under its name counts as changed too.
   const bool stillThere = stat(source.c_str(), &named) == 0 && sameFile(named, before);
   if (!stillThere || after.st_size != before.st_size) failStep(kChanged);
-  const auto sameTime = [](const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  const auto times = [](const struct stat& s) {
+    return std::tie(s.st_mtim.tv_sec, s.st_mtim.tv_nsec, s.st_ctim.tv_sec, s.st_ctim.tv_nsec);
   };
-  if (!contentsOnly &&
-      (!sameTime(after.st_mtim, before.st_mtim) || !sameTime(after.st_ctim, before.st_ctim))) {
-    failStep(kChanged);
-  }
+  if (!contentsOnly && times(after) != times(before)) failStep(kChanged);
   if (copied != before.st_size || written.st_size != before.st_size) {
     failStep("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +
              " bytes were copied");
@@ -132,9 +112,8 @@ void checkNoLockFile(const std::string& lockFile) {
 }
 
 // Makes the new name durable. File systems that cannot sync a directory
-// (some FUSE and network mounts) say so, and keep their names as they keep
-// them; a real failure means that the name may not survive a crash, and a
-// copy that is not known to be on disk is no copy.
+// (some FUSE and network mounts) say so; any other failure means the name
+// may not survive a crash, and a copy not known to be on disk is no copy.
 void syncDirectory(const std::string& directory, const std::string& target) {
   FileDescriptor dir(openDirectoryFile(directory));
   const int error = !dir.valid() ? errno : fsync(dir.get()) != 0 ? errno : 0;
@@ -145,36 +124,35 @@ void syncDirectory(const std::string& directory, const std::string& target) {
   failWith(error);
 }
 
-void copyChecked(const std::string& source, const std::string& target, const std::string& lockFile,
-                 const CopyOptions& options) {
-  FileDescriptor from(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!from.valid()) failWith(errno);
-  struct stat before {};
-  if (fstat(from.get(), &before) != 0) failWith(errno);
-  if (!S_ISREG(before.st_mode)) failWith(S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
-  struct timespec start {};
-  clock_gettime(CLOCK_REALTIME, &start);
-  struct stat existing {};
-  if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
-
-  const std::string directory = directoryOf(target);
-  clearDeadTemporaries(directory);
-  PendingCopy pending(directory, options.firstWay);
-  const off_t copied = copyContents(from.get(), pending.fd());
-  keepModeAndTimes(pending.fd(), before);
-  if (fsync(pending.fd()) != 0) failWith(errno);
-  if (options.afterData) options.afterData();
-  checkUnchanged(source, from.get(), pending.fd(), before, copied, start, options.contentsOnly);
-  checkNoLockFile(lockFile);
-  pending.nameAs(target);
-  syncDirectory(directory, target);
-}
-
 }  // namespace
 
 Outcome copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
                 const CopyOptions& options) {
-  return outcomeOf([&] { copyChecked(source, target, lockFile, options); });
+  return outcomeOf([&] {
+    FileDescriptor from(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!from.valid()) failWith(errno);
+    struct stat before {};
+    if (fstat(from.get(), &before) != 0) failWith(errno);
+    if (!S_ISREG(before.st_mode)) failWith(S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
+    struct timespec start {};
+    clock_gettime(CLOCK_REALTIME, &start);
+    struct stat existing {};
+    if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
+
+    const std::string directory = directoryOf(target);
+    clearDeadTemporaries(directory);
+    PendingCopy pending(directory, options.firstWay);
+    const off_t copied = copyContents(from.get(), pending.fd());
+    if (fchmod(pending.fd(), before.st_mode & 0777) != 0) failWith(errno);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (futimens(pending.fd(), times) != 0) failWith(errno);
+    if (fsync(pending.fd()) != 0) failWith(errno);
+    if (options.afterData) options.afterData();
+    checkUnchanged(source, from.get(), pending.fd(), before, copied, start, options.contentsOnly);
+    checkNoLockFile(lockFile);
+    pending.nameAs(target);
+    syncDirectory(directory, target);
+  });
 }
 
 Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,

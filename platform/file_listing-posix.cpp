@@ -1,9 +1,6 @@
 // Directory listings and attributes in the terms of a Windows program.
 #include <dirent.h>
 #include <fnmatch.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 
 #include "platform/path_text.h"
 #include "platform/services-posix.h"
@@ -16,23 +13,15 @@ bool isHiddenName(const std::string& name) {
   return !name.empty() && name[0] == '.' && name != "." && name != "..";
 }
 
-// Only "*" and "?" are wildcards in a listing; a "[" in a name is a plain
-// character, so it is turned into a bracket expression that matches itself.
-// FNM_NOESCAPE keeps a backslash a plain character too.
+// Only "*" and "?" are wildcards: a "[" becomes a bracket expression that
+// matches itself, and FNM_NOESCAPE keeps a backslash plain too.
 std::string asFnmatchPattern(const std::string& wildcards) {
   std::string pattern;
   for (char c : wildcards) pattern += c == '[' ? std::string("[[]") : std::string(1, c);
   return pattern;
 }
 
-// Errors that say nothing of that name is there.
-bool namesNothing(int error) {
-  return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP;
-}
-
-[[noreturn]] void raiseAccessError(int error) {
-  throw RunTimeError(kPathFileAccessError, "Path/File access error: " + errnoText(error));
-}
+constexpr const char* kAccessError = "Path/File access error: ";
 
 }  // namespace
 
@@ -41,16 +30,14 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
   const std::string last(lastComponent(pattern));
   if (last.empty()) return names;
   DirectoryStream directory = openDirectory(directoryOf(pattern));
-  if (!directory && namesNothing(errno)) return names;
+  const int error = directory ? 0 : errno;
+  if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG || error == ELOOP) return names;
   // A directory that is there but cannot be read is no empty one: saying
   // "nothing found" would hide why, night after night.
-  if (!directory) raiseAccessError(errno);
+  if (error != 0) raiseAccessError(error, kAccessError);
   const std::string matcher = asFnmatchPattern(last);
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(directory.get());
-    if (entry == nullptr && errno != 0) raiseAccessError(errno);
-    if (entry == nullptr) break;
+  const dirent* entry = nullptr;
+  while ((errno = 0, entry = readdir(directory.get())) != nullptr) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     if (fnmatch(matcher.c_str(), name.c_str(), FNM_CASEFOLD | FNM_NOESCAPE) != 0) continue;
@@ -64,6 +51,7 @@ std::vector<std::string> PosixServices::listDirectory(const std::string& pattern
     }
     names.push_back(name);
   }
+  if (errno != 0) raiseAccessError(errno, kAccessError);
   return names;
 }
 

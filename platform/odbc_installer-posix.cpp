@@ -18,11 +18,10 @@ namespace {
 
 // The installer's own types on these systems: BOOL is int, WORD 16 bits,
 // DWORD 32 bits, and the window handle a plain pointer.
-using ConfigDataSourceFunction = int (*)(void* parentWindow, std::uint16_t request,
-                                         const char* driver, const char* attributes);
-using InstallerErrorFunction = std::int16_t (*)(std::uint16_t errorIndex, std::uint32_t* errorCode,
-                                                char* message, std::uint16_t messageSize,
-                                                std::uint16_t* messageLength);
+using ConfigDataSourceFunction = int (*)(void* window, std::uint16_t, const char*, const char*);
+using InstallerErrorFunction = std::int16_t (*)(std::uint16_t index, std::uint32_t* code,
+                                                char* message, std::uint16_t size,
+                                                std::uint16_t* length);
 
 using InstalledDriversFunction = int (*)(char* names, std::uint16_t size, std::uint16_t* length);
 using ProfileStringFunction = int (*)(const char* section, const char* key, const char* defaultText,
@@ -31,17 +30,12 @@ using SystemFileFunction = char* (*)(char* buffer);
 
 constexpr const char* kInstallerLibraries[] = {"libodbcinst.so.2", "libodbcinst.so"};
 
-// The installer's whole message when it cannot hand a request on to a driver,
-// whatever the reason.
-constexpr const char* kGeneralInstallerError = "General installer error";
-
 // The installer stays loaded for the rest of the run: it may have handed
 // pointers into itself to the driver's setup library.
 void* loadInstaller() {
   static void* library = nullptr;
   for (const char* name : kInstallerLibraries) {
-    if (library != nullptr) break;
-    library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
   }
   if (library == nullptr) {
     throw RunTimeError(kFileNotFound, std::string("File not found: ") + kInstallerLibraries[0]);
@@ -63,13 +57,14 @@ std::string driverListName(void* library) {
   return std::string(directory(path.data())) + "/" + file(name.data());
 }
 
-bool driverRegistered(InstalledDriversFunction installedDrivers, const std::string& driver,
-                      bool& listRead) {
+// Whether the driver is registered; nothing when the list cannot be read.
+std::optional<bool> driverRegistered(InstalledDriversFunction installedDrivers,
+                                     const std::string& driver) {
   std::vector<char> names(65535);
   std::uint16_t length = 0;
-  listRead =
-      installedDrivers(names.data(), static_cast<std::uint16_t>(names.size() - 1), &length) != 0;
-  for (const char* name = names.data(); listRead && *name != '\0'; name += strlen(name) + 1) {
+  const auto size = static_cast<std::uint16_t>(names.size() - 1);
+  if (installedDrivers(names.data(), size, &length) == 0) return std::nullopt;
+  for (const char* name = names.data(); *name != '\0'; name += strlen(name) + 1) {
     if (strcasecmp(name, driver.c_str()) == 0) return true;  // the installer ignores case too
   }
   return false;
@@ -77,9 +72,7 @@ bool driverRegistered(InstalledDriversFunction installedDrivers, const std::stri
 
 std::string setupLibraryOf(ProfileStringFunction profileString, const std::string& driver) {
   // A 64-bit installer looks for Setup64 before Setup.
-  std::vector<const char*> keys = {"Setup"};
-  if (sizeof(void*) == 8) keys.insert(keys.begin(), "Setup64");
-  for (const char* key : keys) {
+  for (const char* key : {sizeof(void*) == 8 ? "Setup64" : "Setup", "Setup"}) {
     std::vector<char> value(4096);
     int length = profileString(driver.c_str(), key, "", value.data(),
                                static_cast<int>(value.size()), "odbcinst.ini");
@@ -88,25 +81,22 @@ std::string setupLibraryOf(ProfileStringFunction profileString, const std::strin
   return "";
 }
 
-// What can be found out when the installer gives only its general message,
-// and whether it shows that no driver was there to take the request.
+// Why the request reached no driver, and whether no driver was there at all.
 struct Diagnosis {
   std::string text;
   bool driverMissing;
 };
 
-// Whether a file (the installer's configuration, a setup library) is not
-// there at all, as opposed to there but unreadable or unloadable, which may
-// hide a driver that someone can mend by the next night.
+// Whether a file (the driver list, a setup library) is not there at all; one
+// there but unreadable may hide a driver someone can mend by the next night.
 bool absent(const std::string& path) {
   struct stat status {};
   return !path.empty() && path.front() == '/' && stat(path.c_str(), &status) != 0 &&
          (errno == ENOENT || errno == ENOTDIR);
 }
 
-// The installer says only that the request did not reach a driver, never
-// why. The password travels only in the request, and nothing of the request
-// appears here.
+// The installer never says why the request reached no driver. The password
+// travels only in the request, and nothing of the request appears here.
 Diagnosis setupDiagnosis(void* library, const std::string& driver) {
   const std::string quoted = "\"" + driver + "\"";
   auto installedDrivers = entryPoint<InstalledDriversFunction>(library, "SQLGetInstalledDrivers");
@@ -114,17 +104,13 @@ Diagnosis setupDiagnosis(void* library, const std::string& driver) {
   if (installedDrivers == nullptr || profileString == nullptr) {
     return {"the ODBC installer cannot tell which drivers are registered", false};
   }
-  bool listRead = false;
   const std::string driverList = driverListName(library);
-  if (!driverRegistered(installedDrivers, driver, listRead)) {
-    if (!listRead) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
-    return {"no driver is registered as " + quoted + " in " + driverList, true};
-  }
+  const std::string where = quoted + " in " + driverList;
+  const std::optional<bool> registered = driverRegistered(installedDrivers, driver);
+  if (!registered) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
+  if (!*registered) return {"no driver is registered as " + where, true};
   const std::string setup = setupLibraryOf(profileString, driver);
-  if (setup.empty()) {
-    return {"the driver registered as " + quoted + " in " + driverList + " names no Setup library",
-            true};
-  }
+  if (setup.empty()) return {"the driver registered as " + where + " names no Setup library", true};
   const std::string named = "the setup library " + setup + " registered for " + quoted;
   // Left loaded, as the installer leaves what it loads: unloading a library
   // whose constructors have run can leave exit handlers pointing nowhere.
@@ -155,8 +141,9 @@ Outcome PosixServices::configDataSource(std::uint16_t request, const std::string
   }
   auto installerError = entryPoint<InstallerErrorFunction>(library, "SQLInstallerError");
   const std::string message = installerErrors<std::uint32_t>(installerError).text;
-  // Any other message is the driver's own, or tells of something else.
-  if (message != kGeneralInstallerError) return {false, message};
+  // The installer's general message, whatever kept the request from a driver,
+  // is the only one that needs a diagnosis.
+  if (message != "General installer error") return {false, message};
   const Diagnosis diagnosis = setupDiagnosis(library, driver);
   return {false, message + " (" + diagnosis.text + ")", diagnosis.driverMissing};
 }

@@ -1,13 +1,9 @@
-// The ways of naming a finished copy without ever replacing a file, one for
-// each kind of file system, and the clearing of temporaries killed runs left.
-//
-// The data goes where no listing of the copies shows it, and is named only
-// once whole and flushed. Without unnamed files (vfat, exFAT, NTFS, many FUSE
-// and network mounts) it is a hidden temporary that its run holds an
-// exclusive lock on; one whose lock anybody can take belongs to a dead run.
+// The ways of naming a finished copy without replacing a file, and the
+// clearing of temporaries killed runs left. Without unnamed files (vfat,
+// exFAT, NTFS, many FUSE and network mounts) the data goes to a hidden
+// temporary its run keeps locked; one that anybody can lock is a dead run's.
 #include "platform/pending_copy-posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
 #include <sys/file.h>
@@ -16,8 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <iterator>
+#include <string_view>
 #include <thread>
 
 #include "platform/path_text.h"
@@ -26,13 +22,11 @@ namespace platform::posix {
 namespace {
 
 // The temporaries' names begin with this; a dot hides them from listings.
-constexpr const char* kTemporaryPrefix = ".muTesselCopy-";
+constexpr std::string_view kTemporaryPrefix = ".muTesselCopy-";
 
-// Whether `name` in `directory` (a descriptor, or AT_FDCWD for a path) is
-// still the file open as `fd`.
+// Whether `name` in `directory` (or AT_FDCWD) is still the file open as `fd`.
 bool stillNamed(int directory, const char* name, int fd) {
-  struct stat named {
-  }, open{};
+  struct stat named = {}, open = {};
   return fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &open) == 0 &&
          sameFile(named, open);
 }
@@ -45,13 +39,12 @@ int openUnnamed(const std::string& directory, FileDescriptor& fd, std::string&) 
 
 int openNamed(const std::string& directory, FileDescriptor& fd, std::string& temporary) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::string path = directory + "/" + kTemporaryPrefix + "XXXXXX";
+    std::string path = directory + "/" + std::string(kTemporaryPrefix) + "XXXXXX";
     fd.reset(mkostemp(path.data(), O_CLOEXEC));
     if (!fd.valid()) return errno;
-    // Another run that clears dead temporaries may have taken this one in
-    // the moment before the lock; it then removes it, and this run starts
-    // over. Where the file system has no locks, the temporary goes unlocked,
-    // and the other runs leave it alone, for they cannot lock it either.
+    // A run clearing dead temporaries may take and remove this one before
+    // it is locked: then start over. Where the file system has no locks it
+    // goes unlocked, and other runs, unable to lock it either, leave it.
     const bool locked = flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
     if (!locked && errno == EWOULDBLOCK) continue;
     if (locked && !stillNamed(AT_FDCWD, path.c_str(), fd.get())) continue;
@@ -83,12 +76,9 @@ int renameNoReplace(const PendingCopy& copy, const std::string& target) {
   return errorOf(renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_NOREPLACE));
 }
 
-// A plain rename would replace a file under the target's name, so the check
-// that the name is free and the rename happen under the directory's lock,
-// which every run of this program takes for them: two runs never both find
-// the name free. Other programs do not take that lock: one that creates a
-// file under the dated name between the check and the rename, or a run on
-// another machine sharing the directory, loses its file to this copy.
+// A plain rename replaces, so every run checks that the name is free and
+// renames under the directory's lock. Another program, or a run on another
+// machine, that creates the dated name in between loses its file to the copy.
 int renameUnderLock(const PendingCopy& copy, const std::string& target) {
   FileDescriptor dir(openDirectoryFile(directoryOf(target)));
   if (!dir.valid()) return errno;
@@ -104,8 +94,7 @@ int renameUnderLock(const PendingCopy& copy, const std::string& target) {
 }
 
 // Where the data goes, how it is named, and the errors of either step by
-// which the file system says it does not offer this way: the next one then
-// takes over.
+// which the file system says it lacks this way, so that the next takes over.
 struct Way {
   int (*open)(const std::string& directory, FileDescriptor& fd, std::string& temporary);
   int (*name)(const PendingCopy& copy, const std::string& target);
@@ -119,22 +108,21 @@ constexpr Way kWays[] = {
     {openNamed, renameNoReplace, {EINVAL, EOPNOTSUPP, ENOSYS}},  // Linux's vfat and exfat
     {openNamed, renameUnderLock, {}},                            // exFAT through exfat-fuse
 };
-constexpr std::size_t kWayCount = std::size(kWays);
 
 bool unsupported(const Way& way, int error) {
-  return std::find(way.unsupported.begin(), way.unsupported.end(), error) != way.unsupported.end();
+  const auto& errors = way.unsupported;
+  return error != 0 && std::find(errors.begin(), errors.end(), error) != errors.end();
 }
 
 }  // namespace
 
 PendingCopy::PendingCopy(const std::string& directory, std::size_t firstWay) {
   int error = EOPNOTSUPP;
-  for (opened_ = firstWay; opened_ < kWayCount; ++opened_) {
+  for (opened_ = firstWay; opened_ < std::size(kWays); ++opened_) {
     error = kWays[opened_].open(directory, fd_, temporary_);
-    if (error == 0) return;
     if (!unsupported(kWays[opened_], error)) break;
   }
-  failWith(error);
+  if (error != 0) failWith(error);
 }
 
 PendingCopy::~PendingCopy() {
@@ -144,25 +132,21 @@ PendingCopy::~PendingCopy() {
 void PendingCopy::nameAs(const std::string& target) {
   int error = EOPNOTSUPP;
   // The ways that name the same kind of file as the one the data is in.
-  for (std::size_t way = opened_; way < kWayCount && kWays[way].open == kWays[opened_].open;
+  for (std::size_t way = opened_; way < std::size(kWays) && kWays[way].open == kWays[opened_].open;
        ++way) {
     error = kWays[way].name(*this, target);
-    if (error == 0) {
-      temporary_.clear();
-      return;
-    }
     if (!unsupported(kWays[way], error)) break;
   }
-  failWith(error);
+  if (error != 0) failWith(error);
+  temporary_.clear();
 }
 
 void clearDeadTemporaries(const std::string& directory) {
   DirectoryStream stream = openDirectory(directory);
   if (!stream) return;  // the copy itself reports why
   const int dir = dirfd(stream.get());
-  const std::size_t prefixLength = std::strlen(kTemporaryPrefix);
   while (dirent* entry = readdir(stream.get())) {
-    if (std::strncmp(entry->d_name, kTemporaryPrefix, prefixLength) != 0) continue;
+    if (std::string_view(entry->d_name).rfind(kTemporaryPrefix, 0) != 0) continue;
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     FileDescriptor fd(openat(dir, entry->d_name, O_RDWR | flags));
     if (!fd.valid() && errno == EACCES) fd.reset(openat(dir, entry->d_name, O_RDONLY | flags));

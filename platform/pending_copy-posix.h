@@ -1,6 +1,5 @@
-// The file that a copy's data goes to before it takes the target's name,
-// and the clearing of the temporaries that killed runs left behind. Private
-// to platform/.
+// The file a copy's data goes to before it takes the target's name, and the
+// clearing of the temporaries killed runs left. Private to platform/.
 #pragma once
 
 #include <cstddef>
@@ -10,12 +9,11 @@
 
 namespace platform::posix {
 
-// Written, flushed and checked before it has the target's name; what has
-// not been named goes with it.
+// Written, flushed and checked before it is named; unless named, it goes.
 class PendingCopy {
  public:
-  // Opens one in `directory` by the first of the ways, from the one at
-  // `firstWay` in their order on, that the file system offers.
+  // Opens one in `directory` by the first way, from `firstWay` in their
+  // order on, that the file system offers.
   PendingCopy(const std::string& directory, std::size_t firstWay);
   ~PendingCopy();
 
@@ -23,8 +21,8 @@ class PendingCopy {
   // The hidden temporary's path; empty for an unnamed file and once named.
   const std::string& temporary() const { return temporary_; }
 
-  // Gives the copy its name by the first way, from the one it was opened
-  // by, that the file system supports; fails when the name is taken.
+  // Names the copy by the first way, from the one it was opened by, that the
+  // file system supports; fails when the name is taken.
   void nameAs(const std::string& target);
 
  private:
@@ -33,8 +31,8 @@ class PendingCopy {
   std::string temporary_;
 };
 
-// Removes the temporaries that killed runs left in `directory`: those whose
-// lock nobody holds. A live run holds the lock on its own.
+// Removes the temporaries in `directory` whose lock nobody holds: a live run
+// holds its own.
 void clearDeadTemporaries(const std::string& directory);
 
 }  // namespace platform::posix

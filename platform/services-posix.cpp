@@ -1,17 +1,13 @@
 // What the POSIX services share: the start of a run, the program's own
-// location, the errno text, the write loop, the file descriptor holder and
-// the opening of directories.
+// location, and the small helpers of services-posix.h.
 #include "platform/services-posix.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
-#include <cstring>
 #include <filesystem>
-#include <system_error>
 
 #include "platform/path_text.h"
 
@@ -25,8 +21,7 @@ PosixServices::PosixServices() {
   // EFBIG or EPIPE, which the run reports, not kill it without a log block.
   signal(SIGXFSZ, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
-  // The break of a lease the run holds for a moment, whose default action
-  // would end the run.
+  // Tells that a lease the run holds is being broken; by default, ends the run.
   signal(SIGIO, SIG_IGN);
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -38,8 +33,6 @@ ProgramLocation PosixServices::programLocation() {
   if (!locationError_.empty()) throw RunTimeError(kPathFileAccessError, locationError_);
   return location_;
 }
-
-std::string errnoText(int error) { return std::strerror(error); }
 
 int writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -55,23 +48,6 @@ int writeAll(int fd, const char* data, std::size_t size) {
 void FileDescriptor::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
-}
-
-bool FileDescriptor::close() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd < 0 || ::close(fd) == 0;
-}
-
-int openDirectoryFile(const std::string& path) {
-  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-DirectoryStream openDirectory(const std::string& path) {
-  const int fd = openDirectoryFile(path);
-  DIR* stream = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (stream == nullptr && fd >= 0) ::close(fd);
-  return {stream, closedir};
 }
 
 }  // namespace posix

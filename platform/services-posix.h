@@ -3,12 +3,15 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/services.h"
 #include "platform/step_failure.h"
@@ -42,25 +45,24 @@ class PosixServices final : public Services {
   std::string locationError_;  // why it could not be read, if it could not
 };
 
-// The system's text for an errno value.
-std::string errnoText(int error);
+inline std::string errnoText(int error) { return std::strerror(error); }
 
-// Fails the service's current step with the system's text for `error`.
 [[noreturn]] inline void failWith(int error) { failStep(errnoText(error)); }
+
+// The run-time error of a file or directory that is there but cannot be used.
+[[noreturn]] inline void raiseAccessError(int error, const std::string& prefix = "") {
+  throw RunTimeError(kPathFileAccessError, prefix + errnoText(error));
+}
 
 // Calls `function` again for as long as it returns `failure` with errno
 // EINTR: a signal that came in the middle is no failure of the call.
 template <typename Failure, typename Function, typename... Args>
 auto retryAfterSignal(const Failure& failure, const Function& function, Args&&... args) {
-  decltype(function(args...)) result;
-  do {
-    errno = 0;
-    result = function(args...);
-  } while (result == failure && errno == EINTR);
+  auto result = function(args...);
+  while (result == failure && errno == EINTR) result = function(args...);
   return result;
 }
 
-// Whether two looks at a file saw the same file.
 inline bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -80,9 +82,7 @@ class FileDescriptor {
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   void reset(int fd = -1);
-  // Closes now and tells whether the close succeeded, for writes that must
-  // be known to have reached the file.
-  bool close();
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
@@ -90,11 +90,14 @@ class FileDescriptor {
 
 // A directory's descriptor, to look names up in it, sync it or lock it; -1,
 // errno set, when it cannot be opened.
-int openDirectoryFile(const std::string& path);
+inline int openDirectoryFile(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
-// A directory's entries, closed when they go out of scope; null, errno set,
-// when the directory cannot be opened.
+// A directory's entries; null, errno set, when it cannot be opened.
 using DirectoryStream = std::unique_ptr<DIR, int (*)(DIR*)>;
-DirectoryStream openDirectory(const std::string& path);
+inline DirectoryStream openDirectory(const std::string& path) {
+  return {opendir(path.c_str()), closedir};
+}
 
 }  // namespace platform::posix

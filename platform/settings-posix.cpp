@@ -1,9 +1,6 @@
 // Reading the settings file, which the system gives no function for.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <optional>
 
 #include "platform/profile_text.h"
 #include "platform/services-posix.h"
@@ -15,14 +12,14 @@ namespace {
 // read as unreadable rather than held in memory whole.
 constexpr std::size_t kLargestSettingsFile = 16 * 1024 * 1024;
 
-// Reads to the end of the file, going on after short reads and
-// interruptions; nothing when a read fails or more than `limit` bytes come.
-std::optional<std::string> readAll(int fd, std::size_t limit) {
+// Reads to the end of the file, going on after short reads; empty when a
+// read fails or more than `limit` bytes come.
+std::string readAll(int fd, std::size_t limit) {
   std::string content;
   char chunk[65536];
   for (;;) {
     const ssize_t got = retryAfterSignal(-1, read, fd, chunk, sizeof chunk);
-    if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return std::nullopt;
+    if (got < 0 || content.size() + static_cast<std::size_t>(got) > limit) return "";
     if (got == 0) return content;
     content.append(chunk, static_cast<std::size_t>(got));
   }
@@ -37,12 +34,11 @@ std::string PosixServices::readSetting(const std::string& section, const std::st
   // what cannot be read reads as empty.
   FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat status {};
-  std::optional<std::string> content;
-  if (file.valid() && fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
-      static_cast<std::size_t>(status.st_size) <= kLargestSettingsFile) {
-    content = readAll(file.get(), kLargestSettingsFile);
-  }
-  return profileValue(content.value_or(""), section, key, defaultText, bufferSize);
+  const bool readable = file.valid() && fstat(file.get(), &status) == 0 &&
+                        S_ISREG(status.st_mode) &&
+                        static_cast<std::size_t>(status.st_size) <= kLargestSettingsFile;
+  const std::string content = readable ? readAll(file.get(), kLargestSettingsFile) : "";
+  return profileValue(content, section, key, defaultText, bufferSize);
 }
 
 }  // namespace platform::posix

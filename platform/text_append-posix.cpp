@@ -1,7 +1,6 @@
 // Appending the run's block to the log: whole, or not at all.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,17 +8,9 @@
 #include "platform/services-posix.h"
 
 namespace platform::posix {
-namespace {
-
-[[noreturn]] void raiseAccessError(int error) {
-  throw RunTimeError(kPathFileAccessError, errnoText(error));
-}
-
-}  // namespace
 
 void PosixServices::appendText(const std::string& path, const std::string& text) {
-  // Without blocking, so that a FIFO under the log's name fails at once
-  // instead of waiting for a reader.
+  // Without blocking, so that a FIFO under the log's name fails at once.
   FileDescriptor file(
       open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
   if (!file.valid()) raiseAccessError(errno);
@@ -32,17 +23,14 @@ void PosixServices::appendText(const std::string& path, const std::string& text)
   int error = writeAll(file.get(), block.data(), block.size());
   if (error == 0 && fdatasync(file.get()) != 0 && errno != EINVAL) error = errno;
   if (error != 0) {
-    // A full disk must not leave half a block for every later one to
-    // start inside.
+    // A full disk must not leave half a block for later ones to start inside.
     if (S_ISREG(before.st_mode) && ftruncate(file.get(), before.st_size) != 0) {
-      throw RunTimeError(kPathFileAccessError, errnoText(error) +
-                                                   " (and the part written could not be taken "
-                                                   "back: " +
-                                                   errnoText(errno) + ")");
+      const std::string undo = "could not be taken back: " + errnoText(errno) + ")";
+      throw RunTimeError(kPathFileAccessError, errnoText(error) + " (and the part written " + undo);
     }
     raiseAccessError(error);
   }
-  if (!file.close()) raiseAccessError(errno);
+  if (close(file.release()) != 0) raiseAccessError(errno);  // a late write error shows here
 }
 
 }  // namespace platform::posix

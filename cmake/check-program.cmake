@@ -1,7 +1,7 @@
 # Inspects the Windows program without running it: its format and processor,
-# its subsystem, the DLLs it imports, its version resource and its 32x32,
-# 16-colour icon. Called with -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the
-# toolchain> -DBITS=<32 or 64>.
+# its subsystem, the DLLs it imports, the system's copy among its imports,
+# its version resource and its 32x32, 16-colour icon. Called with
+# -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the toolchain> -DBITS=<32 or 64>.
 cmake_minimum_required(VERSION 3.16)
 
 if(BITS EQUAL 32)

@@ -20,7 +20,10 @@
 // through that one handle, by a rename that never replaces a file, and
 // flushed again. Temporaries that killed runs left, of any day, are cleared
 // by the next copy; the system refuses to open one that a live run holds, so
-// those stay.
+// those stay. Only between the system's copy and that open does nobody hold
+// the temporary: a second run that starts its clean-up in that moment may
+// remove it, and this run then fails its copy and says so, while the second
+// run makes the copy.
 #include <vector>
 
 #include "platform/path_text.h"

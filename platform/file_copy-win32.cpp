@@ -183,8 +183,11 @@ void copyNew(const std::string& source, const std::string& target, const std::st
     failStep("The database's lock file appeared during the copy");
   }
   // The source's attributes, less hidden: a copy that stayed hidden would
-  // never be seen by the clean-up of old copies again.
-  if (!setAttributes(pending.get(), status.dwFileAttributes & ~FILE_ATTRIBUTE_HIDDEN)) {
+  // never be seen by the clean-up of old copies again. Those that no handle
+  // sets (compressed, encrypted, sparse) came with the system's copy.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (!setAttributes(pending.get(), status.dwFileAttributes & kKept)) {
     failWith(GetLastError());
   }
   pending.nameAs(target);

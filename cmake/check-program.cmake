@@ -1,7 +1,7 @@
 # Inspects the Windows program without running it: its format and processor,
-# its subsystem, the DLLs it imports, its version resource and its 32x32,
-# 16-colour icon. Called with -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the
-# toolchain> -DBITS=<32 or 64>.
+# its subsystem, the DLLs it imports, the system's copy among its imports,
+# its version resource and its 32x32, 16-colour icon. Called with
+# -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the toolchain> -DBITS=<32 or 64>.
 cmake_minimum_required(VERSION 3.16)
 
 if(BITS EQUAL 32)
@@ -43,6 +43,16 @@ foreach(import IN LISTS imports)
     message(FATAL_ERROR "${PROGRAM} imports ${dll}, which Windows does not bring")
   endif()
 endforeach()
+
+# The dated copy is the system's own (CopyFileExA), which lets a file server
+# or ReFS make it without the data passing through the program; the program
+# reads no file through a loop of its own, so it has no use for ReadFile.
+if(NOT headers MATCHES "[ \t]CopyFileExA\n")
+  message(FATAL_ERROR "${PROGRAM} does not import CopyFileExA: the copy is not the system's")
+endif()
+if(headers MATCHES "[ \t]ReadFile\n")
+  message(FATAL_ERROR "${PROGRAM} imports ReadFile: it copies through a loop of its own")
+endif()
 
 file(READ "${PROGRAM}" program HEX)
 

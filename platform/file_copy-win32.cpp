@@ -1,15 +1,29 @@
 // A copy that is either whole under the target's name or not there at all.
 //
-// The source is held open for reading with read sharing only, so that no
-// writer can start while it is read; a writer already there makes the open
-// fail. The data goes to a hidden temporary beside the target, "~mt<pid>.tmp",
-// never longer than the dated name, so that a target that fits in MAX_PATH
-// always has room for it. The run holds its temporary open, without sharing,
-// from its creation to its rename: it writes, flushes, gives it its final
-// attributes and renames it through that one handle, and the rename never
-// replaces an existing file. Temporaries that killed runs left, of any day,
-// are cleared by the next copy; the system refuses to open one that a live
-// run holds, so those stay.
+// The system's own copy (CopyFileExA) makes it: on a file server's share the
+// server copies the data itself, without sending it to this computer and
+// back; on ReFS the copy shares the database's blocks until either changes;
+// alternate data streams and encryption come along, and so does the
+// last-write time. The source is held open for reading, with read sharing
+// only, from before the copy until the copy has its name, so no writer can
+// start meanwhile and a writer already there makes the open fail; the
+// system's copy opens the source for reading, sharing reads, which that
+// handle allows.
+//
+// The copy goes to a temporary beside the target, "~mt<pid>.tmp", which the
+// system creates and never over an existing file. A name already there, a
+// killed run's temporary that the system has not let go of yet (process ids
+// come round again), is passed over for "~mt<pid>-1.tmp" and on; none is
+// longer than the dated name, so a target that fits in MAX_PATH always has
+// room for it. Once made, the temporary is opened without sharing, checked
+// for the database's size, flushed, given its final attributes and renamed
+// through that one handle, by a rename that never replaces a file, and
+// flushed again. Temporaries that killed runs left, of any day, are cleared
+// by the next copy; the system refuses to open one that a live run holds, so
+// those stay. Only between the system's copy and that open does nobody hold
+// the temporary: a second run that starts its clean-up in that moment may
+// remove it, and this run then fails its copy and says so, while the second
+// run makes the copy.
 #include <vector>
 
 #include "platform/path_text.h"
@@ -21,6 +35,14 @@ namespace {
 [[noreturn]] void failWith(DWORD error) { failStep(errorText(error)); }
 
 constexpr const char* kTemporaryPattern = "~mt*.tmp";
+constexpr int kTemporaryNames = 10;  // "~mt<pid>.tmp" and nine more
+
+// The run's temporary name of that number: 19 characters at most, against
+// the dated name's 22.
+std::string temporaryName(int number) {
+  const std::string stem = "~mt" + std::to_string(GetCurrentProcessId());
+  return (number == 0 ? stem : stem + "-" + std::to_string(number)) + ".tmp";
+}
 
 // Marks an open file for deletion when its handle closes.
 bool deleteOnClose(HANDLE file) {
@@ -48,14 +70,49 @@ void removeDeadTemporary(const std::string& path) {
   if (file.valid()) discard(file.get());  // else held by a live run, or gone
 }
 
-// The temporary that the data goes to, held open until it has its name, and
-// removed when it has none by then.
+// Whether nothing is under `path`, and the error that says otherwise: a
+// file there, or one that is being deleted (which the system will not open).
+bool nameFree(const std::string& path, DWORD& error) {
+  if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    error = ERROR_FILE_EXISTS;
+    return false;
+  }
+  error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND;
+}
+
+// Has the system copy `source` to the first of the run's temporary names
+// that is free, and returns that name. A copy the system fails leaves
+// nothing: what it made of the temporary is removed.
+std::string copyToTemporary(const std::string& source, const std::string& directory) {
+  DWORD error = ERROR_FILE_EXISTS;
+  for (int number = 0; number < kTemporaryNames; ++number) {
+    const std::string temporary = directory + temporaryName(number);
+    if (!nameFree(temporary, error)) continue;
+    if (CopyFileExA(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
+                    COPY_FILE_FAIL_IF_EXISTS)) {
+      return temporary;
+    }
+    error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;  // just taken
+    removeDeadTemporary(temporary);
+    failWith(error);
+  }
+  failWith(error);
+}
+
+// The temporary that the system's copy made, held open without sharing
+// until it has its name, and removed when it has none by then.
 class PendingCopy {
  public:
   explicit PendingCopy(const std::string& path)
       : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
-    if (!file_.valid()) failWith(GetLastError());
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (!file_.valid()) {
+      const DWORD error = GetLastError();
+      removeDeadTemporary(path);
+      failWith(error);
+    }
   }
   ~PendingCopy() {
     if (!named_) discard(file_.get());
@@ -94,49 +151,43 @@ class PendingCopy {
   bool named_ = false;
 };
 
-void copyContents(HANDLE from, HANDLE to, ULONGLONG size) {
-  std::vector<char> buffer(1 << 20);
-  ULONGLONG copied = 0;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      failWith(GetLastError());
-    }
-    if (got == 0) break;
-    DWORD written = 0;
-    if (!WriteFile(to, buffer.data(), got, &written, nullptr)) failWith(GetLastError());
-    if (written != got) failWith(ERROR_DISK_FULL);
-    copied += got;
-  }
-  if (copied != size) {
-    failStep("Only " + std::to_string(copied) + " of " + std::to_string(size) +
-             " bytes were copied");
-  }
-}
-
-void copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
-             const std::string& temporary) {
+void copyNew(const std::string& source, const std::string& target, const std::string& lockFile) {
   Handle from(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!from.valid()) failWith(GetLastError());
   BY_HANDLE_FILE_INFORMATION status{};
   if (!GetFileInformationByHandle(from.get(), &status)) failWith(GetLastError());
   if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) failWith(ERROR_ACCESS_DENIED);
   if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) failWith(ERROR_FILE_EXISTS);
 
+  const std::string temporary = copyToTemporary(source, std::string(directoryPrefix(target)));
+  // The system gave the copy the database's attributes: it is hidden from
+  // here to its rename, and not read-only, which would keep it from being
+  // opened for the flush.
+  if (!SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN)) {
+    const DWORD error = GetLastError();
+    removeDeadTemporary(temporary);
+    failWith(error);
+  }
   PendingCopy pending(temporary);
-  copyContents(from.get(), pending.get(),
-               (static_cast<ULONGLONG>(status.nFileSizeHigh) << 32) | status.nFileSizeLow);
-  if (!SetFileTime(pending.get(), nullptr, nullptr, &status.ftLastWriteTime)) {
-    failWith(GetLastError());
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(pending.get(), &size)) failWith(GetLastError());
+  const ULONGLONG expected =
+      (static_cast<ULONGLONG>(status.nFileSizeHigh) << 32) | status.nFileSizeLow;
+  if (static_cast<ULONGLONG>(size.QuadPart) != expected) {
+    failStep("Only " + std::to_string(size.QuadPart) + " of " + std::to_string(expected) +
+             " bytes were copied");
   }
   if (!FlushFileBuffers(pending.get())) failWith(GetLastError());
   if (!lockFile.empty() && GetFileAttributesA(lockFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
     failStep("The database's lock file appeared during the copy");
   }
   // The source's attributes, less hidden: a copy that stayed hidden would
-  // never be seen by the clean-up of old copies again.
-  if (!setAttributes(pending.get(), status.dwFileAttributes & ~FILE_ATTRIBUTE_HIDDEN)) {
+  // never be seen by the clean-up of old copies again. Those that no handle
+  // sets (compressed, encrypted, sparse) came with the system's copy.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (!setAttributes(pending.get(), status.dwFileAttributes & kKept)) {
     failWith(GetLastError());
   }
   pending.nameAs(target);
@@ -151,8 +202,7 @@ Outcome Win32Services::copyFileNew(const std::string& source, const std::string&
        listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
     removeDeadTemporary(directory + name);
   }
-  const std::string temporary = directory + "~mt" + std::to_string(GetCurrentProcessId()) + ".tmp";
-  return outcomeOf([&] { copyNew(source, target, lockFile, temporary); });
+  return outcomeOf([&] { copyNew(source, target, lockFile); });
 }
 
 }  // namespace platform::win32

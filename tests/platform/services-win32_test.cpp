@@ -83,14 +83,30 @@ TEST_F(Win32Services, DeleteLeavesFilesThatAreReadOnlyOrInUse) {
   EXPECT_EQ(deleted, (std::vector<bool>{true, false, false, false}));
 }
 
+// The copy has the database's content, last-write time and attributes, less
+// hidden.
 TEST_F(Win32Services, CopyNeverReplacesAndLeavesNothingBehindOnFailure) {
   write("db.mdb", "new");
+  const FILETIME written{0x12345600, 0x01d00000};
+  HANDLE database = CreateFileA(path("db.mdb").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  SetFileTime(database, nullptr, nullptr, &written);
+  CloseHandle(database);
+  SetFileAttributesA(path("db.mdb").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   write("copy.mdb", "old");
   EXPECT_FALSE(services->copyFileNew(path("db.mdb"), path("copy.mdb"), "").ok);
   EXPECT_FALSE(services->copyFileNew(path("missing.mdb"), path("other.mdb"), "").ok);
   platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("fresh.mdb"), "");
   EXPECT_TRUE(copy.ok) << copy.reason;
-  EXPECT_EQ(*services->attributes(path("fresh.mdb")) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(
+      *services->attributes(path("fresh.mdb")) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+      FILE_ATTRIBUTE_READONLY);
+  WIN32_FILE_ATTRIBUTE_DATA fresh{};
+  GetFileAttributesExA(path("fresh.mdb").c_str(), GetFileExInfoStandard, &fresh);
+  EXPECT_EQ(CompareFileTime(&fresh.ftLastWriteTime, &written), 0);
+  std::string content;
+  std::ifstream(path("fresh.mdb")) >> content;
+  EXPECT_EQ(content, "new");
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"copy.mdb", "db.mdb", "fresh.mdb"}));
 }
 
@@ -109,6 +125,67 @@ TEST_F(Win32Services, CopyClearsDeadTemporariesAndFitsBesideALongName) {
   EXPECT_TRUE(copy.ok) << copy.reason;
   EXPECT_EQ(*services->attributes(path(dated)) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"db.mdb", dated, "~mt17.tmp"}));
+}
+
+// Another program holding a file open without delete sharing, as the system
+// may still hold a killed run's temporary, until the object goes.
+class HeldElsewhere {
+ public:
+  explicit HeldElsewhere(const std::string& path) {
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command(self);
+    command =
+        "\"" + command.substr(0, command.rfind('\\') + 1) + "hold_file.exe\" \"" + path + "\"";
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE input = nullptr, output = nullptr;
+    CreatePipe(&input, &input_, &inherited, 0);
+    CreatePipe(&output_, &output, &inherited, 0);
+    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = startup.hStdError = output;
+    started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                              &startup, &process_);
+    CloseHandle(input);
+    CloseHandle(output);
+    char said[8] = "";
+    DWORD got = 0;
+    held_ =
+        started_ && ReadFile(output_, said, 4, &got, nullptr) && std::string(said, got) == "held";
+  }
+  ~HeldElsewhere() {
+    CloseHandle(input_);  // the holder lets go when its input ends
+    if (started_) {
+      WaitForSingleObject(process_.hProcess, 10000);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    CloseHandle(output_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  HANDLE input_ = nullptr, output_ = nullptr;
+  PROCESS_INFORMATION process_{};
+  bool started_ = false, held_ = false;
+};
+
+// A killed run's temporary under the name that this run would take first:
+// its process id came round again, and the system still holds the file. The
+// copy takes another name, and the held file stays.
+TEST_F(Win32Services, CopyPassesOverATemporaryNameThatIsHeld) {
+  write("db.mdb", "data");
+  const std::string first = "~mt" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  write(first, "part", FILE_ATTRIBUTE_HIDDEN);
+  HeldElsewhere holder(path(first));
+  ASSERT_TRUE(holder.held());
+  platform::Outcome copy = services->copyFileNew(path("db.mdb"), path("copy.mdb"), "");
+  EXPECT_TRUE(copy.ok) << copy.reason;
+  EXPECT_EQ(list("*", platform::kListHiddenAndSystem), (V{"copy.mdb", "db.mdb", first}));
 }
 
 // A writer that has the database open, or a lock file that appeared, fails

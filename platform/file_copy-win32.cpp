@@ -198,9 +198,13 @@ void copyNew(const std::string& source, const std::string& target, const std::st
 Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target,
                                    const std::string& lockFile) {
   const std::string directory(directoryPrefix(target));
-  for (const std::string& name :
-       listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
-    removeDeadTemporary(directory + name);
+  try {
+    for (const std::string& name :
+         listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
+      removeDeadTemporary(directory + name);
+    }
+  } catch (const RunTimeError&) {
+    // A folder that cannot be listed: the copy itself says what fails there.
   }
   return outcomeOf([&] { copyNew(source, target, lockFile); });
 }

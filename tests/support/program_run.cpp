@@ -131,12 +131,21 @@ RunResult RunningCommand::wait() {
   auto deadline = std::chrono::steady_clock::now() + timeout_;
   struct pollfd pipes[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
   std::string* sinks[2] = {&result.standardOutput, &result.standardError};
+  int status = 0;
+  bool ended = false;
   for (int open = 2; open > 0;) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill();  // a run that hangs is a failure, not a stuck suite
       break;
     }
-    if (poll(pipes, 2, 1000) <= 0) continue;
+    // Once the command has ended, all it wrote is in the pipes: a process it
+    // left behind (Wine's server, say) may hold them open long after, and
+    // is not waited for.
+    if (poll(pipes, 2, ended ? 0 : 1000) <= 0) {
+      if (ended) break;
+      ended = waitpid(pid_, &status, WNOHANG) == pid_;
+      continue;
+    }
     for (int i = 0; i < 2; ++i) {
       if (pipes[i].fd < 0 || pipes[i].revents == 0) continue;
       if (!readInto(pipes[i].fd, *sinks[i])) {
@@ -148,8 +157,7 @@ RunResult RunningCommand::wait() {
   closeInput();
   close(out_);
   close(err_);
-  int status = 0;
-  waitpid(pid_, &status, 0);
+  if (!ended) waitpid(pid_, &status, 0);
   pid_ = -1;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;

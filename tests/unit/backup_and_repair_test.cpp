@@ -133,9 +133,7 @@ TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
   // A driver that refused fails the night; a machine without one has done
   // all it can. The log reads the same.
   for (bool driverMissing : {false, true}) {
-    services = FakeServices();
-    output = {};
-    SetUp();
+    reset();
     services.repairOutcome = {false, "Invalid attribute: PWD=Kv58n2w6", driverMissing};
     std::vector<std::string> lines =
         run(driverMissing ? JobResult::kDoneButNoDriver : JobResult::kFailed);

@@ -8,6 +8,7 @@
 #include "job/path_end.h"
 #include "job/repair_request.h"
 #include "job/retention.h"
+#include "job/sound_copy.h"
 
 namespace job {
 namespace {
@@ -83,12 +84,19 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
     return JobResult::kFailed;
   }
   lblOutput.appendLine("Copy performed");
+  // The copy holds the database byte for byte, so its verdict is the
+  // database's. A damaged copy is kept and the repair still asked for, since
+  // compacting is how Access mends what it can; the night fails, so that
+  // someone looks before the last sound copy would be gone.
+  const std::string damage = whyNotSound(services, datedCopy);
+  if (!damage.empty()) lblOutput.appendLine("Backup not sound: " + damage);
 
   lblOutput.appendLine("Start compress and repair");
   platform::Outcome repair = requestRepair(services, databasePath);
   lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
   // The day's copy is whole either way, so the old ones may go.
-  cleanupOldBackups(services, lblOutput, databasePath, datedCopy);
+  cleanupOldBackups(services, lblOutput, databasePath, datedCopy, damage.empty());
+  if (!damage.empty()) return JobResult::kFailed;
   if (repair.ok) return JobResult::kDone;
   // A machine without a driver that can repair fails the same way every
   // night; that is told apart from a night that failed.

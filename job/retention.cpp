@@ -6,6 +6,7 @@
 
 #include "job/numeric_text.h"
 #include "job/path_end.h"
+#include "job/sound_copy.h"
 
 namespace job {
 namespace {
@@ -56,16 +57,46 @@ std::vector<std::string> oldestBeyondKept(std::vector<DatedCopy> copies,
   return doomed;
 }
 
+// The newest of the copies, other than `newCopy`, that is a sound database;
+// empty when none is. Each is read back in turn, newest first, until one
+// passes.
+std::string newestSound(platform::Services& services, std::vector<DatedCopy> copies,
+                        const std::string& directory, const std::string& newCopy) {
+  std::stable_sort(copies.begin(), copies.end(),
+                   [](const DatedCopy& a, const DatedCopy& b) { return a.date > b.date; });
+  for (const DatedCopy& copy : copies) {
+    const std::string path = directory + copy.name;
+    if (path != newCopy && whyNotSound(services, path).empty()) return path;
+  }
+  return "";
+}
+
 }  // namespace
 
 void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
-                       const std::string& databasePath, const std::string& newCopy) {
+                       const std::string& databasePath, const std::string& newCopy,
+                       bool newCopySound) {
   lblOutput.appendLine("Start cleanup old backups");
   // The directory with its trailing separator, if the name is as expected.
   const std::string directory = withoutLast(databasePath, kDatabaseNameLength);
   std::vector<std::string> names =
       services.listDirectory(directory + kCopyPattern, platform::kListOrdinary);
-  std::vector<std::string> doomed = oldestBeyondKept(collectDatedCopies(names), directory, newCopy);
+  const std::vector<DatedCopy> copies = collectDatedCopies(names);
+  std::vector<std::string> doomed = oldestBeyondKept(copies, directory, newCopy);
+  // A damaged database is copied as faithfully as a sound one: after a week
+  // of damaged nights the seven newest would leave no copy to restore. The
+  // newest sound one stays, taking the place of one that goes, so that the
+  // copies still do not grow in number. On a sound night the new copy is
+  // that one, and it never goes.
+  if (!newCopySound && !doomed.empty()) {
+    const auto kept =
+        std::find(doomed.begin(), doomed.end(), newestSound(services, copies, directory, newCopy));
+    if (kept != doomed.end()) {
+      lblOutput.appendLine("Kept " + kept->substr(directory.size()) +
+                           ": the newest sound backup");
+      doomed.erase(kept);
+    }
+  }
   // A copy that cannot be deleted (read-only, in use) stays; the next run
   // tries again.
   if (!doomed.empty()) services.deleteFiles(doomed);

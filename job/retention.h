@@ -14,9 +14,12 @@ constexpr std::size_t kCopiesKept = 7;
 // The job's last phase: deletes the oldest dated copies beside the database
 // until kCopiesKept are left. `newCopy`, the copy this run has just made,
 // counts as one of them and is never deleted, even when a clock set wrong
-// dates it before the others. Raises RunTimeError 5 when the database path
-// is too short to hold the expected file name.
+// dates it before the others. When it is not sound (`newCopySound` false),
+// the newest dated copy that is sound is never deleted either, however old.
+// Raises RunTimeError 5 when the database path is too short to hold the
+// expected file name.
 void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
-                       const std::string& databasePath, const std::string& newCopy);
+                       const std::string& databasePath, const std::string& newCopy,
+                       bool newCopySound);
 
 }  // namespace job

@@ -30,6 +30,7 @@ class Win32Services final : public Services {
                            const std::string& attributes) override;
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
+  Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
 };
 
 // The system's text for an error code, without its trailing line break.

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -143,6 +144,16 @@ class Services {
   // nothing under the target's name, and the reason says why.
   virtual Outcome copyFileNew(const std::string& source, const std::string& target,
                               const std::string& lockFile) = 0;
+
+  // How much of a file readSequentially hands over at a time: a fixed
+  // amount, so that reading a copy of any size takes the same memory.
+  static constexpr std::size_t kReadChunk = std::size_t{1} << 18;
+
+  // Reads the file once from its start to its end, handing its bytes to
+  // `sink` in order, at most kReadChunk at a time; `sink` returns false to
+  // stop early. The outcome says why reading failed, if it did.
+  using ReadSink = std::function<bool(const unsigned char* data, std::size_t size)>;
+  virtual Outcome readSequentially(const std::string& path, const ReadSink& sink) = 0;
 
   // Appends `text` and CR LF to the file in one write, creating the file when
   // missing. Raises RunTimeError when the file cannot be opened or written.

@@ -22,7 +22,7 @@ TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
   SmallFileSystem small(program.home() / "small", "512k");
   if (!small.mounted()) GTEST_SKIP() << "this machine cannot mount tmpfs";
   const std::string database = program.home() / "small/muTesselDb.mdb";
-  const std::string content = patternedContent(300 * 1024);
+  const std::string content = accessDatabase(300 * 1024);
   writeFile(database, content);
   program.setDatabase(programPath(database));
   const unsigned long freeBefore = small.freeBlocks();
@@ -71,7 +71,7 @@ TEST_F(Faults, ALogWhoseDiskFillsIsLeftAsItWas) {
 
 TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
   if (underWine()) GTEST_SKIP() << "the limit would reach the Wine server too";
-  writeFile(database(), patternedContent(1024 * 1024));
+  writeFile(database(), accessDatabase(1024 * 1024));
   RunOptions options;
   options.limits = {
       {RLIMIT_FSIZE, 64 * 1024}};  // SIGXFSZ at its default action, as a shell leaves it
@@ -84,7 +84,7 @@ TEST_F(Faults, AFileSizeLimitReadsAsAFailedCopy) {
 }
 
 TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
-  const std::string content = patternedContent(64 * 1024 * 1024);
+  const std::string content = accessDatabase(64 * 1024 * 1024);
   for (int delay : {0, 5, 20, 50, 100, 200}) {
     writeFile(database(), content);
     auto running = program.start();
@@ -149,7 +149,7 @@ TEST_F(Faults, ARunWaitsForTheLogAndItsCutBackKeepsTheOtherRunsBlock) {
 }
 
 TEST_F(Faults, TwoRunsAtOnceMakeOneCopyAndOneRepair) {
-  writeFile(database(), patternedContent(8 * 1024 * 1024));
+  writeFile(database(), accessDatabase(8 * 1024 * 1024));
   auto first = program.start();
   auto second = program.start();
   const int statuses = first->wait().status + second->wait().status;

@@ -49,7 +49,7 @@ class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSy
     }
   }
 
-  const std::string content_ = patternedContent(64 << 20);
+  const std::string content_ = accessDatabase(64 << 20);
   std::unique_ptr<MountedImage> image_;
 };
 

@@ -18,7 +18,10 @@
 
 namespace testing_support {
 
-constexpr const char* kOriginal = "original content\n";
+// The database every test starts from: a real, sound Access file.
+inline const std::string kOriginal = accessDatabase();
+// What the stand-in driver's repair makes of it: one page of zeros more.
+inline const std::string kRepaired = kOriginal + std::string(4096, '\0');
 
 inline std::string today() {
   std::time_t now = std::time(nullptr);

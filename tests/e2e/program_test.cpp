@@ -15,7 +15,7 @@ TEST_F(Program, AFullRunCopiesThenRepairsAndLogsOneBlock) {
             "attribute=REPAIR_DB=\"" +
                 programPath(database()) + "\";PWD=Kv58n2w6\nend\n");
   EXPECT_EQ(readFile(todaysCopy()), kOriginal);
-  EXPECT_EQ(readFile(database()), std::string(kOriginal) + "repaired\n");
+  EXPECT_EQ(readFile(database()), kRepaired);
 }
 
 TEST_F(Program, ASecondRunTheSameDayStopsAndAddsItsOwnBlock) {
@@ -165,6 +165,25 @@ TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
     EXPECT_EQ(program.run({}, data()).status, 0) << spelling;
     EXPECT_EQ(namesIn(data()), expected) << spelling;
   }
+}
+
+TEST_F(Program, ADamagedDatabaseFailsTheNightAndTheNewestSoundCopyOutlivesTheWeek) {
+  std::string damaged = kOriginal;
+  damaged.replace(2 * 4096, 4096, 4096, '\0');  // the catalog's page
+  writeFile(database(), damaged);
+  writeFile(data() + "/muTesselDb20200101.mdb", kOriginal);
+  for (char day = '2'; day <= '7'; ++day) {
+    writeFile(data() + "/muTesselDb2020010" + day + ".mdb", damaged);
+  }
+  EXPECT_EQ(program.run().status, 1);
+  std::vector<std::string> lines = log();
+  EXPECT_TRUE(startsWith(lineAfter(lines, "Copy performed"), "Backup not sound: page 2"));
+  EXPECT_EQ(lineAfter(lines, "Start cleanup old backups"),
+            "Kept muTesselDb20200101.mdb: the newest sound backup");
+  EXPECT_EQ(lines.size(), fullRunOf("").size() + 6);
+  EXPECT_EQ(readFile(database()), damaged + std::string(4096, '\0')) << "repaired all the same";
+  EXPECT_EQ(readFile(todaysCopy()), damaged);
+  EXPECT_EQ(namesIn(data()).size(), 8u);
 }
 
 TEST_F(Program, TemporariesLeftByKilledCopiesAreClearedByTheNext) {

@@ -7,8 +7,9 @@
  * replacing the program mid-run would), takes the right to read the
  * directory named by STANDIN_UNREADABLE (as an administrator tightening
  * rights mid-run would), and then, as STANDIN_MODE says:
- *   (unset)  "repairs" the database named by REPAIR_DB= by appending
- *            "repaired\n" to it, and succeeds;
+ *   (unset)  "repairs" the database named by REPAIR_DB= by appending one
+ *            4096-byte page of zeros to it, as Access grows a file, so that
+ *            it stays a sound database, and succeeds;
  *   refuse   posts an installer error and fails;
  *   keep     succeeds and leaves the database as it is (for benchmarks,
  *            whose runs follow each other within seconds).
@@ -113,9 +114,10 @@ EXPORT InstallerBool CALLING ConfigDSN(WindowHandle parent, unsigned short reque
   if (mode && strcmp(mode, "keep") == 0) return 1;
   target = attributes ? repairTarget(attributes) : NULL;
   if (target) {
+    static const char kZeroPage[4096];
     FILE* database = fopen(target, "ab");
     if (database) {
-      fputs("repaired\n", database);
+      fwrite(kZeroPage, 1, sizeof kZeroPage, database);
       fclose(database);
     }
     free(target);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "platform/path_text.h"
 #include "platform/profile_text.h"
@@ -86,6 +88,17 @@ platform::Outcome FakeServices::copyFileNew(const std::string& source, const std
   return {true, ""};
 }
 
+platform::Outcome FakeServices::readSequentially(const std::string& path, const ReadSink& sink) {
+  reads.push_back(path);
+  const FakeFile* file = find(path);
+  if (file == nullptr) return {false, "not found"};
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file->content.data());
+  for (std::size_t at = 0; at < file->content.size(); at += kReadChunk) {
+    if (!sink(bytes + at, std::min(kReadChunk, file->content.size() - at))) break;
+  }
+  return {true, ""};
+}
+
 void FakeServices::appendText(const std::string& path, const std::string& text) {
   if (appendRaises) throw *appendRaises;
   FakeFile* file = find(path);
@@ -111,6 +124,14 @@ platform::Outcome FakeServices::configDataSource(std::uint16_t request, const st
   repairRequests.push_back({request, driver, attributes});
   if (repairRaises) throw *repairRaises;
   return repairOutcome;
+}
+
+const std::string& soundDatabase() {
+  static const std::string content = [] {
+    std::ifstream file(MUTESSEL_ACCESS_FIXTURES "/adox_jet4.mdb", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }();
+  return content;
 }
 
 platform::LocalTime day(int year, int month, int dayOfMonth, int hour, int minute, int second) {

@@ -45,6 +45,7 @@ class FakeServices : public platform::Services {
   std::vector<RepairRequest> repairRequests;
   std::vector<std::string> copies;  // "source -> target"
   std::string copyLockFile;         // the lock file that the last copy watched
+  std::vector<std::string> reads;   // the files read back, in order
   std::optional<platform::Outcome> copyOutcome;
   platform::Outcome repairOutcome{true, ""};
   std::optional<platform::RunTimeError> repairRaises;
@@ -57,6 +58,7 @@ class FakeServices : public platform::Services {
   std::vector<std::string> listDirectory(const std::string& pattern, int mask) override;
   std::optional<std::uint32_t> attributes(const std::string& path) override;
   platform::Outcome deleteUnused(const std::string& path) override;
+  platform::Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
   void appendText(const std::string& path, const std::string& text) override;
   platform::LocalTime now() override;
   std::string generalDate(const platform::LocalTime& time) override;
@@ -70,6 +72,9 @@ class FakeServices : public platform::Services {
   FakeFile* find(const std::string& path);
   std::deque<platform::LocalTime> times_;
 };
+
+// A small, sound Access database: one of the tests' real fixtures.
+const std::string& soundDatabase();
 
 // A time on the given day, at noon unless said otherwise.
 platform::LocalTime day(int year, int month, int dayOfMonth, int hour = 12, int minute = 0,

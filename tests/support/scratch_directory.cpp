@@ -72,4 +72,11 @@ std::string patternedContent(std::size_t size) {
   return content;
 }
 
+std::string accessDatabase(std::size_t size) {
+  constexpr std::size_t kPage = 4096;
+  std::string content = readFile(MUTESSEL_ACCESS_FIXTURES "/adox_jet4.mdb");
+  if (content.size() < size) content.resize((size + kPage - 1) / kPage * kPage, '\0');
+  return content;
+}
+
 }  // namespace testing_support

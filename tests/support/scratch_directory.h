@@ -30,5 +30,8 @@ std::vector<std::string> namesIn(const std::string& directory);
 std::vector<std::string> pathsMatching(const std::string& pattern);
 // `size` bytes of a pattern that repeats only every 251 bytes.
 std::string patternedContent(std::size_t size);
+// A real, sound Access database from the tests' fixtures, grown to at least
+// `size` bytes as Access grows a file: by whole pages that hold nothing yet.
+std::string accessDatabase(std::size_t size = 0);
 
 }  // namespace testing_support

@@ -16,6 +16,7 @@ using testing_support::day;
 using testing_support::FakeServices;
 using testing_support::fullRunOf;
 using testing_support::lineAfter;
+using testing_support::soundDatabase;
 using testing_support::startsWith;
 
 constexpr const char* kDatabase = "/data/muTesselDb.mdb";
@@ -26,7 +27,7 @@ class BackupAndRepair : public ::testing::Test {
  protected:
   void SetUp() override {
     setDatabase(kDatabase);
-    services.addFile(kDatabase, "data");
+    services.addFile(kDatabase, soundDatabase());
   }
 
   void setDatabase(const std::string& path) {
@@ -63,6 +64,7 @@ TEST_F(BackupAndRepair, AFullRunCopiesRepairsAndCleansUp) {
   EXPECT_EQ(services.repairRequests[0].attributes,
             std::string("REPAIR_DB=\"/data/muTesselDb.mdb\";PWD=Kv58n2w6\0\0", 47));
   EXPECT_EQ(output.caption().find("Kv58n2w6"), std::string::npos);
+  EXPECT_EQ(services.reads, std::vector<std::string>{kTodaysCopy}) << "the new copy alone";
 }
 
 TEST_F(BackupAndRepair, MissingSettingsOrDatabaseStopsBeforeTouchingAnything) {
@@ -142,6 +144,30 @@ TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
               "Repair failed: Invalid attribute: PWD=********");
     EXPECT_EQ(lines.back(), "Cleanup of old backups finished");
   }
+}
+
+TEST_F(BackupAndRepair, EightDamagedNightsFailButKeepTheNewestSoundCopy) {
+  for (const char* sound : {"/data/muTesselDb20261129.mdb", "/data/muTesselDb20261130.mdb"}) {
+    services.addFile(sound, soundDatabase());
+  }
+  std::string damaged = soundDatabase();
+  damaged.replace(0, 4096, 4096, '\0');  // its header page zeroed
+  services.deleteUnused(kDatabase);
+  services.addFile(kDatabase, damaged);
+  for (int night = 1; night <= 8; ++night) {
+    output = {};
+    services.setClock({day(2026, 12, night)});
+    std::vector<std::string> lines = run(JobResult::kFailed);
+    EXPECT_TRUE(startsWith(lineAfter(lines, "Copy performed"), "Backup not sound: page 0"));
+    EXPECT_EQ(services.repairRequests.size(), static_cast<std::size_t>(night));
+    EXPECT_EQ(lineAfter(lines, "Start cleanup old backups"),
+              night < 7 ? "Cleanup of old backups finished"
+                        : "Kept muTesselDb20261130.mdb: the newest sound backup");
+    EXPECT_EQ(services.has("/data/muTesselDb20261129.mdb"), night < 6) << night;
+  }
+  EXPECT_TRUE(services.has("/data/muTesselDb20261130.mdb"));
+  EXPECT_FALSE(services.has("/data/muTesselDb20261201.mdb")) << "its place went to the sound one";
+  EXPECT_TRUE(services.has("/data/muTesselDb20261202.mdb"));
 }
 
 TEST_F(BackupAndRepair, APathWithADoubleQuoteIsNeverSentToTheDriver) {

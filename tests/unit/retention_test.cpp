@@ -76,7 +76,8 @@ TEST(Retention, KeepsTheSevenNewestCopiesTheNewOneAmongThem) {
     FakeServices fake = withFiles(c.files);
     const std::vector<FakeFile> before = fake.files;
     job::ProgressText progress;
-    job::cleanupOldBackups(fake, progress, kDatabase, withFiles(c.newCopy).files.back().path);
+    job::cleanupOldBackups(fake, progress, kDatabase, withFiles(c.newCopy).files.back().path,
+                           true);
     std::vector<std::string> gone, expected;
     for (const FakeFile& file : before) {
       if (!fake.has(file.path)) gone.push_back(file.path);
@@ -93,7 +94,7 @@ TEST(Retention, APathShorterThanTheExpectedNameRaisesBeforeListing) {
   FakeServices services;
   job::ProgressText output;
   try {
-    job::cleanupOldBackups(services, output, "/d/x.mdb", "/d/x20261208.mdb");
+    job::cleanupOldBackups(services, output, "/d/x.mdb", "/d/x20261208.mdb", true);
     FAIL() << "no error raised";
   } catch (const platform::RunTimeError& error) {
     EXPECT_EQ(error.number(), 5);

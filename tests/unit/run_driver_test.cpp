@@ -24,20 +24,24 @@ TEST(RunDriver, ClosesTheReportAndAppendsItToTheLog) {
 }
 
 TEST(RunDriver, ExitStatusTellsTheSchedulerHowTheRunEnded) {
-  auto configured = [](FakeServices& services) {
+  auto configured = [](FakeServices& services, const std::string& database) {
     services.addFile(FakeServices::kSettingsPath, "[settings]\nDatabase=/data/muTesselDb.mdb\n");
-    services.addFile("/data/muTesselDb.mdb");
+    services.addFile("/data/muTesselDb.mdb", database);
   };
   FakeServices done;
-  configured(done);
+  configured(done, testing_support::soundDatabase());
   EXPECT_EQ(app::frmBackupAndRepair(done).Form_Load(), app::kExitDone);
   // The day's copy now exists: the second run has nothing to do.
   EXPECT_EQ(app::frmBackupAndRepair(done).Form_Load(), app::kExitDone);
 
-  FakeServices noDriver;
-  configured(noDriver);
-  noDriver.repairOutcome = {false, "General installer error (no driver)", true};
-  EXPECT_EQ(app::frmBackupAndRepair(noDriver).Form_Load(), app::kExitNoDriver);
+  // Without a driver the night did all it could, unless the copy is damaged.
+  for (const std::string& database : {testing_support::soundDatabase(), std::string()}) {
+    FakeServices noDriver;
+    configured(noDriver, database);
+    noDriver.repairOutcome = {false, "General installer error (no driver)", true};
+    EXPECT_EQ(app::frmBackupAndRepair(noDriver).Form_Load(),
+              database.empty() ? app::kExitStoppedOrFailed : app::kExitNoDriver);
+  }
 
   FakeServices unwritable;
   unwritable.appendRaises = platform::RunTimeError(75, "Permission denied");

@@ -8,8 +8,8 @@
 // - every page is blank (all zero) or begins with its type and 01;
 // - page 1 is a data page whose first row maps the free pages; page 2 is the
 //   table definition of the system catalog;
-// - a data or index page in use names the table definition that owns it, and
-//   a table definition names the page that continues it.
+// - a data or index page names the table definition that owns it (a data
+//   page holding usage maps names none, a long-value page "LVAL").
 // Free pages may hold anything, so the map of free pages decides which pages
 // the owner checks trust.
 #include "job/access_check.h"
@@ -276,8 +276,6 @@ void AccessCheck::checkPage(const unsigned char* raw) {
     checkReference(named, inUse == Use::kInUse, "a data page");
   } else if (kind == kIndex) {
     checkReference(named, inUse == Use::kInUse, "an index page");
-  } else if (kind == kTable) {
-    checkReference(named, inUse == Use::kInUse, "a table definition");
   }
 }
 
@@ -295,8 +293,9 @@ void AccessCheck::checkNamedPage(std::uint32_t number, std::uint8_t state) {
   }
 }
 
-// The current page, not free, names `named` as its table (or as the page
-// continuing it, for a table definition); 0 names none.
+// The current page, not free, names `named` as its table; 0 names none. A
+// page the map counts in use needs a live table; one outside the map, which
+// may be a free page's stale content, needs only an existing page.
 void AccessCheck::checkReference(std::uint32_t named, bool inUse, const char* what) {
   const std::uint32_t number = page_ - 1;
   if (named == 0) return;
@@ -322,8 +321,8 @@ void AccessCheck::readFreeMap(const unsigned char* page) {
     return;
   }
   // A map held in the row itself: 00, the first page it maps, then one bit
-  // per page, set where the page is free. Any other map is not read, and the
-  // pages it covers are then checked as if free or in use alike.
+  // per page, set where the page is free. Any other map is not read: pages
+  // outside the map get only the checks that hold for free pages too.
   if (page[start] != 0) return;
   mapStart_ = le32(page + start + 1);
   freeMap_.assign(page + start + 5, page + pageSize_);

@@ -45,7 +45,13 @@ bool lockCheckPasses(platform::Services& services, ProgressText& lblOutput,
     return true;
   }
   lblOutput.appendLine("Lockfile still present");
-  if (!services.deleteUnused(lockPath).ok) return false;
+  const platform::Outcome deleted = services.deleteUnused(lockPath);
+  if (!deleted.ok) {
+    // Not "in use" but "cannot tell": someone must look, or the lock file
+    // stays every night.
+    if (deleted.useUnknown) lblOutput.appendLine("Lockfile kept: " + deleted.reason);
+    return false;
+  }
   lblOutput.appendLine("Lockfile deleted");
   return true;
 }

@@ -85,6 +85,12 @@ struct Outcome {
   // until someone installs one. A driver that took the request and refused
   // it leaves this false.
   bool driverMissing = false;
+  // Set by deleteUnused alone: the file stays because the file system it is
+  // on cannot tell whether another program has it open (its leases do not
+  // see every opener: NFS, overlayfs, FUSE without a local disk), and the
+  // reason names that file system. A file seen in use, or one left for an
+  // error, leaves this false.
+  bool useUnknown = false;
 };
 
 // The separator that joins a directory and a name on this system.

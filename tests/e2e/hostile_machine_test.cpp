@@ -3,6 +3,7 @@
 // elsewhere, a log whose disk fills, the program replaced mid-run. Most of
 // it needs root (other users, namespaces, mounts, a file server) and skips
 // itself otherwise.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,9 +61,10 @@ class HostileMachine : public Program {
 
   std::string lockFile() const { return data() + "/muTesselDb.ldb"; }
 
-  void expectLeftAlone(const RunResult& result, const std::string& what) {
+  void expectLeftAlone(const RunResult& result, const std::string& what,
+                       const std::string& lastLine = "Lockfile still present") {
     EXPECT_EQ(result.status, 1) << what << ": " << result.standardError;
-    EXPECT_EQ(lastJobLine(log()), "Lockfile still present") << what;
+    EXPECT_EQ(lastJobLine(log()), lastLine) << what;
     EXPECT_TRUE(exists(lockFile())) << what;
     EXPECT_FALSE(exists(todaysCopy())) << what;
     expectUntouched();
@@ -99,6 +101,40 @@ TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
   RunOptions ownNamespace;
   ownNamespace.wrapper = {"unshare", "--pid", "--fork", "--mount-proc"};
   expectLeftAlone(program.runWith(ownNamespace), "holder outside the run's PID namespace");
+}
+
+// overlayfs does not see a holder that opened the lock file through the
+// upper directory, here the database's own.
+TEST_F(HostileMachine, ALockFileOnOverlayfsStaysWhateverItsLease) {
+  if (!isRoot()) GTEST_SKIP() << "mounting needs root";
+  for (const char* dir : {"lower", "work"}) std::filesystem::create_directory(program.home() / dir);
+  SmallFileSystem overlay(program.home() / "merged", "overlay",
+                          "lowerdir=" + program.home() / "lower" + ",upperdir=" + data() +
+                              ",workdir=" + program.home() / "work");
+  if (!overlay.mounted()) GTEST_SKIP() << "no overlay can be mounted here: " << overlay.failure();
+  OtherProcess holder(lockFile(), OtherProcess::Hold::kOpen);
+  program.setDatabase(programPath(program.home() / "merged/muTesselDb.mdb"));
+  expectLeftAlone(program.run(), "held through the upper directory",
+                  "Lockfile kept: whether it is in use cannot be told on overlayfs");
+}
+
+// A program that opens the lock file between the lease and the delete waits
+// in the lease break, then has the file without its name: it is in use.
+TEST_F(HostileMachine, ALockFileOpenedAsTheRunDeletesItStopsTheRun) {
+  if (!installed("strace")) GTEST_SKIP() << "strace is not installed";
+  RunOptions options;
+  options.wrapper = {"strace", "-qq", "-o/dev/null", "-P" + lockFile(),
+                     "-einject=unlinkat:delay_enter=2000000"};
+  options.environment = {{"ASAN_OPTIONS", "detect_leaks=0"}};  // LeakSanitizer shuns ptrace
+  auto running = program.start(options);
+  ASSERT_TRUE(openSomewhere(lockFile(), 100)) << "the run never opened the lock file";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));    // its lease taken, 2 s to go
+  const int late = open(lockFile().c_str(), O_RDWR | O_CLOEXEC);  // waits for the lease
+  EXPECT_EQ(running->wait().status, 1);
+  close(late);
+  EXPECT_EQ(lastJobLine(log()), "Lockfile still present");
+  EXPECT_FALSE(exists(lockFile())) << "found in use only once deleted";
+  expectUntouched();
 }
 
 TEST_F(HostileMachine, AStaleLockFileOfTheRunningUserIsCleared) {

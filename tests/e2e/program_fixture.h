@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -70,17 +72,23 @@ inline std::string whyNoMountNamespace() {
   return probe.status == 0 ? "" : "no mount namespace here: " + probe.standardError;
 }
 
-// A small file system of its own, mounted for the test's lifetime.
+// A small file system of its own, mounted for the test's lifetime: a tmpfs
+// of `size`, or any kind with its mount options.
 class SmallFileSystem {
  public:
-  SmallFileSystem(const std::string& path, const std::string& size) : path_(path) {
+  SmallFileSystem(const std::string& path, const std::string& size)
+      : SmallFileSystem(path, "tmpfs", "size=" + size) {}
+  SmallFileSystem(const std::string& path, const std::string& type, const std::string& options)
+      : path_(path) {
     std::filesystem::create_directory(path);
-    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    mounted_ = mount(type.c_str(), path.c_str(), type.c_str(), 0, options.c_str()) == 0;
+    if (!mounted_) failure_ = std::strerror(errno);
   }
   ~SmallFileSystem() {
     if (mounted_) umount2(path_.c_str(), MNT_DETACH);
   }
   bool mounted() const { return mounted_; }
+  const std::string& failure() const { return failure_; }  // why it did not mount
   void resize(const std::string& size) {
     ASSERT_EQ(mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, ("size=" + size).c_str()), 0);
   }
@@ -91,7 +99,7 @@ class SmallFileSystem {
   }
 
  private:
-  std::string path_;
+  std::string path_, failure_;
   bool mounted_ = false;
 };
 

@@ -73,6 +73,7 @@ std::optional<std::uint32_t> FakeServices::attributes(const std::string& path) {
 platform::Outcome FakeServices::deleteUnused(const std::string& path) {
   FakeFile* file = find(path);
   if (file == nullptr || file->undeletable) return {false, "in use"};
+  if (file->useUnknown) return {false, "cannot be told on fakefs", false, true};
   files.erase(files.begin() + (file - files.data()));
   return {true, ""};
 }

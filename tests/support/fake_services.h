@@ -17,6 +17,7 @@ struct FakeFile {
   std::string content;
   std::uint32_t attributes = platform::kArchive;
   bool undeletable = false;  // read-only or in use
+  bool useUnknown = false;   // on a file system that cannot tell whether it is in use
 };
 
 struct RepairRequest {

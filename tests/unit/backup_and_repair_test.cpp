@@ -99,6 +99,12 @@ TEST_F(BackupAndRepair, ALockFileInUseStopsTheRun) {
   EXPECT_TRUE(services.has("/data/muTesselDb.ldb"));
 }
 
+TEST_F(BackupAndRepair, ALockFileWhoseUseCannotBeToldStopsTheRunWithTheReason) {
+  services.addFile("/data/muTesselDb.ldb").useUnknown = true;
+  EXPECT_EQ(run(JobResult::kStopped).back(), "Lockfile kept: cannot be told on fakefs");
+  EXPECT_TRUE(services.copies.empty());
+}
+
 TEST_F(BackupAndRepair, AStaleLockFileIsDeletedAndTheRunGoesOn) {
   services.addFile("/data/muTesselDb.ldb").attributes |= platform::kHidden;
   std::vector<std::string> lines = run(JobResult::kDone);

@@ -30,7 +30,7 @@ void cleanUpCopies(benchmark::State& state) {
   ListingOnly services(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     job::ProgressText output;
-    job::cleanupOldBackups(services, output, "/data/muTesselDb.mdb", "/data/muTesselDb.mdb");
+    job::cleanupOldBackups(services, output, "/data/muTesselDb.mdb", "/data/muTesselDb.mdb", true);
   }
   state.SetComplexityN(state.range(0));
 }

@@ -29,8 +29,7 @@ constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encr
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
 constexpr std::uint32_t kLongValueOwner = 0x4C41564C;            // "LVAL": a long-value page
 
-// What is kept for each page: its kind in the low bits, and what a page
-// before it requires of it.
+// What a page is, and what a page before it requires of it.
 enum Kind : std::uint8_t {
   kUnseen = 0,
   kBlank,
@@ -39,14 +38,13 @@ enum Kind : std::uint8_t {
   kIndex,
   kUsageMap,
   kTableLike,  // types 8 and 9: real files hold them, nearly always free
-  kOther,      // a free page holding anything
+  kOther,      // a free page holding anything, or, looked back at, any other kind
 };
-constexpr std::uint8_t kKindBits = 0x07;
 constexpr std::uint8_t kMustExist = 0x08;    // named by some page: must not be blank
 constexpr std::uint8_t kMustBeTable = 0x10;  // named by a page in use: must be a live table
 
 const char* kindName(std::uint8_t kind) {
-  switch (kind & kKindBits) {
+  switch (kind) {
     case kBlank:
       return "blank";
     case kData:
@@ -60,7 +58,7 @@ const char* kindName(std::uint8_t kind) {
     case kTableLike:
       return "a page of type 8 or 9";
     default:
-      return "not a database page";
+      return "no table definition";
   }
 }
 
@@ -176,14 +174,6 @@ bool AccessCheck::readVersion() {
   return true;
 }
 
-void AccessCheck::grow(std::uint32_t page) {
-  // About a byte per page: grow by an eighth rather than double.
-  if (page >= pages_.capacity()) {
-    pages_.reserve(std::max<std::size_t>(page + 1, pages_.size() + pages_.size() / 8 + 256));
-  }
-  pages_.resize(page + 1);
-}
-
 AccessCheck::Use AccessCheck::use(std::uint64_t page) const {
   if (page < mapStart_ || page - mapStart_ >= freeMap_.size() * 8) return Use::kUnknown;
   const std::uint64_t bit = page - mapStart_;
@@ -193,8 +183,7 @@ AccessCheck::Use AccessCheck::use(std::uint64_t page) const {
 void AccessCheck::checkPage(const unsigned char* raw) {
   const std::uint32_t number = page_++;
   if (encrypted_) return;
-  if (number == 0) return pages_.push_back(kOther);
-  if (pages_.size() <= number) grow(number);
+  if (number == 0) return;
   // Only the first 8 bytes are read (type, 01, free space, owner), except on
   // page 1, whose map of free pages lies at its end, and on pages of type 0,
   // which must be blank throughout.
@@ -249,8 +238,7 @@ void AccessCheck::checkPage(const unsigned char* raw) {
       }
     }
   }
-  const std::uint8_t required = pages_[number];
-  pages_[number] = static_cast<std::uint8_t>(kind | (required & ~kKindBits));
+  remember(number, kind);
   const auto at = [number] { return "page " + std::to_string(number); };
   if (number == 1) {
     if (kind != kData)
@@ -269,7 +257,12 @@ void AccessCheck::checkPage(const unsigned char* raw) {
     return void(fail(at() + " is not a database page (it begins " + hex2(page[0]) + " " +
                      hex2(page[1]) + ")"));
   }
-  checkNamedPage(number, pages_[number]);
+  std::uint8_t required = 0;
+  if (!wanted_.empty() && wanted_.begin()->first == number) {
+    required = wanted_.begin()->second;
+    wanted_.erase(wanted_.begin());
+  }
+  checkNamedPage(number, kind, required);
   if (!reason_.empty() || inUse == Use::kFree) return;
   const std::uint32_t named = le32(page + 4);
   if (kind == kData && named != kLongValueOwner) {
@@ -280,11 +273,10 @@ void AccessCheck::checkPage(const unsigned char* raw) {
 }
 
 // A page named by a page before it, now that its kind is known.
-void AccessCheck::checkNamedPage(std::uint32_t number, std::uint8_t state) {
+void AccessCheck::checkNamedPage(std::uint32_t number, std::uint8_t kind, std::uint8_t state) {
   if ((state & (kMustExist | kMustBeTable)) == 0) return;
   const std::string at = "page " + std::to_string(number);
-  const std::uint8_t kind = state & kKindBits;
-  if ((state & (kMustExist | kMustBeTable)) && kind == kBlank) {
+  if (kind == kBlank) {
     fail(at + " is named as a table definition, but it is blank");
   } else if ((state & kMustBeTable) && kind != kTable && kind != kTableLike) {
     fail(at + " is named as a table definition, but it is " + kindName(kind));
@@ -304,10 +296,28 @@ void AccessCheck::checkReference(std::uint32_t named, bool inUse, const char* wh
          ", beyond any Access file");
     return;
   }
-  if (named >= pages_.size()) grow(named);
-  std::uint8_t& state = pages_[named];
-  state = static_cast<std::uint8_t>(state | kMustExist | (inUse ? kMustBeTable : 0));
-  if (named <= number) checkNamedPage(named, state);
+  const std::uint8_t state = kMustExist | (inUse ? kMustBeTable : 0);
+  if (named > number) {
+    wanted_[named] |= state;
+  } else {
+    checkNamedPage(named, kindOf(named), state);
+  }
+}
+
+void AccessCheck::remember(std::uint32_t number, std::uint8_t kind) {
+  if (kind == kTable || kind == kTableLike) tables_.push_back(number);
+  if (kind != kBlank) return;
+  if (!blanks_.empty() && blanks_.back().second + 1 == number) {
+    blanks_.back().second = number;
+  } else {
+    blanks_.emplace_back(number, number);
+  }
+}
+
+std::uint8_t AccessCheck::kindOf(std::uint32_t page) const {
+  if (std::binary_search(tables_.begin(), tables_.end(), page)) return kTable;
+  const auto run = std::upper_bound(blanks_.begin(), blanks_.end(), std::make_pair(page, ~0u));
+  return run != blanks_.begin() && std::prev(run)->second >= page ? kBlank : kOther;
 }
 
 void AccessCheck::readFreeMap(const unsigned char* page) {
@@ -341,10 +351,9 @@ std::string AccessCheck::finish() {
   const std::string has = "the file has " + std::to_string(pages) + " pages";
   if (pages < 3) return has + ", fewer than the 3 of any database";
   if (encrypted_) return {};
-  for (std::size_t named = pages; named < pages_.size(); ++named) {
-    if (pages_[named] & (kMustExist | kMustBeTable)) {
-      return "page " + std::to_string(named) + " is named as a table definition, but " + has;
-    }
+  if (!wanted_.empty()) {
+    return "page " + std::to_string(wanted_.begin()->first) +
+           " is named as a table definition, but " + has;
   }
   // Pages past the end are free to the map; one it counts in use was cut off.
   const std::uint64_t mapped = mapStart_ + std::uint64_t{freeMap_.size()} * 8;

@@ -4,15 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace job {
 
 // Fed a file's bytes in order, in chunks of any size; tells at the end whether
-// the file is a sound Access database (Jet 3, Jet 4 or ACE). It keeps one page
-// of carry-over, one byte per page and page 1's map of free pages, and reads
-// only the few bytes of each page the checks need.
+// the file is a sound Access database (Jet 3, Jet 4 or ACE). It reads only the
+// few bytes of each page the checks need, and keeps one page of carry-over,
+// page 1's map of free pages, and no state per page: the pages of the table
+// definitions, the runs of blank pages, and the later pages that earlier
+// ones name, each as few as the database has tables.
 class AccessCheck {
  public:
   AccessCheck();
@@ -31,10 +35,11 @@ class AccessCheck {
   void checkPage(const unsigned char* page);
   void checkHeaderPage(const unsigned char* page);
   void readFreeMap(const unsigned char* page);
-  void checkNamedPage(std::uint32_t page, std::uint8_t state);
+  void checkNamedPage(std::uint32_t page, std::uint8_t kind, std::uint8_t state);
   void checkReference(std::uint32_t owner, bool inUse, const char* what);
   Use use(std::uint64_t page) const;
-  void grow(std::uint32_t page);
+  void remember(std::uint32_t page, std::uint8_t kind);
+  std::uint8_t kindOf(std::uint32_t page) const;  // of a page already checked
 
   std::string reason_;
   std::uint64_t size_ = 0;      // bytes fed so far
@@ -46,8 +51,9 @@ class AccessCheck {
   std::uint32_t key_ = 0;   // a Jet file's database key; non-zero when its pages are encoded
   std::vector<unsigned char> carry_;  // a page split across feeds
   std::size_t carried_ = 0;
-  // Per page: what kind it is, and what pages before it require of it.
-  std::vector<std::uint8_t> pages_;
+  std::vector<std::uint32_t> tables_;  // live table definitions (and 8, 9), ascending
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> blanks_;  // first and last of each run
+  std::map<std::uint32_t, std::uint8_t> wanted_;  // later pages named, and what they must be
   // Page 1's map of free pages: a bit set for each free page from mapStart_.
   std::vector<unsigned char> freeMap_;
   std::uint32_t mapStart_ = 0;

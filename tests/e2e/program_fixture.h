@@ -66,7 +66,8 @@ inline std::string whyNoMountNamespace(std::vector<std::string> unshare = {"unsh
   if (!installed("unshare")) return "unshare is not installed";
   unshare.push_back("true");
   RunResult probe = runCommand(unshare);
-  return probe.status == 0 ? "" : "no mount namespace here: " + probe.standardError;
+  const std::string why = probe.standardError.substr(0, probe.standardError.find('\n'));
+  return probe.status == 0 ? "" : "no mount namespace here: " + why;
 }
 
 // A small file system of its own, mounted for the test's lifetime.

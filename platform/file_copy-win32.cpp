@@ -19,11 +19,13 @@
 // for the database's size, flushed, given its final attributes and renamed
 // through that one handle, by a rename that never replaces a file, and
 // flushed again. Temporaries that killed runs left, of any day, are cleared
-// by the next copy; the system refuses to open one that a live run holds, so
-// those stay. Only between the system's copy and that open does nobody hold
-// the temporary: a second run that starts its clean-up in that moment may
-// remove it, and this run then fails its copy and says so, while the second
-// run makes the copy.
+// by the next copy, and only those: a user's file of a like name stays. The
+// system refuses to open one that a live run holds, so those stay too. Only
+// between the system's copy and that open does nobody hold the temporary: a
+// second run that starts its clean-up in that moment may remove it, and this
+// run then fails its copy and says so, while the second run makes the copy.
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "platform/path_text.h"
@@ -42,6 +44,24 @@ constexpr int kTemporaryNames = 10;  // "~mt<pid>.tmp" and nine more
 std::string temporaryName(int number) {
   const std::string stem = "~mt" + std::to_string(GetCurrentProcessId());
   return (number == 0 ? stem : stem + "-" + std::to_string(number)) + ".tmp";
+}
+
+// Whether `name` is one that temporaryName gives some run, "~mt<pid>.tmp" or
+// "~mt<pid>-<digit>.tmp": a user's "~mtnotes.tmp" that the listing's pattern
+// also finds is not the clean-up's to delete.
+bool isRunTemporary(std::string_view name) {
+  constexpr std::string_view kStem = "~mt", kExtension = ".tmp";
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  if (name.size() <= kStem.size() + kExtension.size() || name.substr(0, kStem.size()) != kStem ||
+      name.substr(name.size() - kExtension.size()) != kExtension) {
+    return false;
+  }
+  std::string_view number =
+      name.substr(kStem.size(), name.size() - kStem.size() - kExtension.size());
+  if (number.size() > 2 && number[number.size() - 2] == '-' && isDigit(number.back())) {
+    number.remove_suffix(2);
+  }
+  return std::all_of(number.begin(), number.end(), isDigit);
 }
 
 // Marks an open file for deletion when its handle closes.
@@ -201,7 +221,7 @@ Outcome Win32Services::copyFileNew(const std::string& source, const std::string&
   try {
     for (const std::string& name :
          listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
-      removeDeadTemporary(directory + name);
+      if (isRunTemporary(name)) removeDeadTemporary(directory + name);
     }
   } catch (const RunTimeError&) {
     // A folder that cannot be listed: the copy itself says what fails there.

@@ -54,20 +54,30 @@ std::string driverListName(void* library) {
   auto file = entryPoint<SystemFileFunction>(library, "odbcinst_system_file_name");
   if (directory == nullptr || file == nullptr) return "odbcinst.ini";
   std::vector<char> path(4096), name(4096);
-  return std::string(directory(path.data())) + "/" + file(name.data());
+  const char* directoryName = directory(path.data());
+  const char* fileName = file(name.data());
+  if (directoryName == nullptr || fileName == nullptr) return "odbcinst.ini";
+  return std::string(directoryName) + "/" + fileName;
 }
 
-// Whether the driver is registered; nothing when the list cannot be read.
-std::optional<bool> driverRegistered(InstalledDriversFunction installedDrivers,
-                                     const std::string& driver) {
-  std::vector<char> names(65535);
+enum class Listed { kYes, kNo, kUnreadable, kCut };
+
+// Whether the driver is in the installer's list. The installer takes a 16-bit
+// size, and a list longer than that comes cut where the buffer ends, without
+// its closing NUL and with the length equal to the size: whatever lies past
+// the cut, the Access driver among it, cannot be told. A list that just fits
+// counts as cut too; it fails the night, never passes it.
+Listed driverListed(InstalledDriversFunction installedDrivers, const std::string& driver) {
+  constexpr std::uint16_t kSize = 65535;
+  std::vector<char> names(kSize + 1);  // the last NUL ends the walk of a cut list
   std::uint16_t length = 0;
-  const auto size = static_cast<std::uint16_t>(names.size() - 1);
-  if (installedDrivers(names.data(), size, &length) == 0) return std::nullopt;
-  for (const char* name = names.data(); *name != '\0'; name += strlen(name) + 1) {
-    if (strcasecmp(name, driver.c_str()) == 0) return true;  // the installer ignores case too
+  if (installedDrivers(names.data(), kSize, &length) == 0) return Listed::kUnreadable;
+  if (length >= kSize - 1) return Listed::kCut;
+  for (std::size_t at = 0; at < kSize && names[at] != '\0'; at += strlen(&names[at]) + 1) {
+    // The installer ignores case too.
+    if (strcasecmp(&names[at], driver.c_str()) == 0) return Listed::kYes;
   }
-  return false;
+  return Listed::kNo;
 }
 
 std::string setupLibraryOf(ProfileStringFunction profileString, const std::string& driver) {
@@ -106,9 +116,18 @@ Diagnosis setupDiagnosis(void* library, const std::string& driver) {
   }
   const std::string driverList = driverListName(library);
   const std::string where = quoted + " in " + driverList;
-  const std::optional<bool> registered = driverRegistered(installedDrivers, driver);
-  if (!registered) return {"the driver list " + driverList + " cannot be read", absent(driverList)};
-  if (!*registered) return {"no driver is registered as " + where, true};
+  switch (driverListed(installedDrivers, driver)) {
+    case Listed::kUnreadable:
+      return {"the driver list " + driverList + " cannot be read", absent(driverList)};
+    case Listed::kCut:
+      return {"the driver list " + driverList + " is too long to tell whether " + quoted +
+                  " is registered",
+              false};
+    case Listed::kNo:
+      return {"no driver is registered as " + where, true};
+    case Listed::kYes:
+      break;
+  }
   const std::string setup = setupLibraryOf(profileString, driver);
   if (setup.empty()) return {"the driver registered as " + where + " names no Setup library", true};
   const std::string named = "the setup library " + setup + " registered for " + quoted;

@@ -15,7 +15,27 @@
 namespace testing_support {
 namespace {
 
-class Faults : public Program {};
+class Faults : public Program {
+ protected:
+  // A run under strace in which `call` fails with EIO on the database's
+  // directory alone, as on a failing disk, where strace's `when` says.
+  RunOptions failingOnData(const std::string& call, const std::string& when) const {
+    RunOptions options;
+    options.wrapper = {"strace",
+                       "-f",
+                       "-qq",
+                       "-o",
+                       "/dev/null",
+                       "-P",
+                       data(),
+                       "-e",
+                       "trace=" + call,
+                       "-e",
+                       "inject=" + call + ":error=EIO:when=" + when};
+    options.environment = {{"ASAN_OPTIONS", "detect_leaks=0"}};  // LeakSanitizer shuns ptrace
+    return options;
+  }
+};
 
 TEST_F(Faults, AFullDiskFailsTheCopyAndHoldsNoSpace) {
   if (!isRoot()) GTEST_SKIP() << "mounting a file system needs root";
@@ -107,24 +127,20 @@ TEST_F(Faults, AKillInMidCopyLeavesNothingOrTheWholeCopy) {
 TEST_F(Faults, ACopyWhoseNameCannotBeFlushedToDiskIsNoCopy) {
   if (underWine()) GTEST_SKIP() << "the fault is injected into Linux system calls";
   if (!installed("strace")) GTEST_SKIP() << "strace is not installed";
-  RunOptions options;
-  // The database directory's flush alone fails, as on a failing disk.
-  options.wrapper = {"strace",
-                     "-f",
-                     "-qq",
-                     "-o",
-                     "/dev/null",
-                     "-P",
-                     data(),
-                     "-e",
-                     "trace=fsync",
-                     "-e",
-                     "inject=fsync:error=EIO"};
-  options.environment = {{"ASAN_OPTIONS", "detect_leaks=0"}};  // LeakSanitizer shuns ptrace
-  EXPECT_EQ(program.runWith(options).status, 1);
+  EXPECT_EQ(program.runWith(failingOnData("fsync", "1+")).status, 1);
   EXPECT_EQ(lastJobLine(log()), "Copy failed: Input/output error");
   EXPECT_EQ(namesIn(data()), std::vector<std::string>{"muTesselDb.mdb"});
   expectUntouched();
+}
+
+// The clean-up's listing fails on its second read, after a first that gave
+// names; the existence tests' two listings before it read twice each.
+TEST_F(Faults, ACleanUpWhoseListingFailsPartWayFailsTheNight) {
+  if (underWine()) GTEST_SKIP() << "the fault is injected into Linux system calls";
+  if (!installed("strace")) GTEST_SKIP() << "strace is not installed";
+  EXPECT_EQ(program.runWith(failingOnData("getdents64", "6")).status, 1);
+  EXPECT_EQ(lastJobLine(log()), "Fout:75 Path/File access error: Input/output error");
+  EXPECT_EQ(readFile(todaysCopy()), kOriginal);
 }
 
 TEST_F(Faults, ARunWaitsForTheLogAndItsCutBackKeepsTheOtherRunsBlock) {

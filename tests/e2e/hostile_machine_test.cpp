@@ -97,9 +97,10 @@ TEST_F(HostileMachine, ALockFileHeldWhereTheRunCannotSeeStaysAndStopsTheRun) {
     fewDescriptors.limits = {{RLIMIT_NOFILE, 4}};
     expectLeftAlone(program.runWith(fewDescriptors), "run with 4 file descriptors");
   }
-  if (!installed("unshare")) GTEST_SKIP() << "no unshare for the PID namespace";
   RunOptions ownNamespace;
   ownNamespace.wrapper = {"unshare", "--pid", "--fork", "--mount-proc"};
+  const std::string whyNot = whyNoMountNamespace(ownNamespace.wrapper);
+  if (!whyNot.empty()) GTEST_SKIP() << whyNot << " (for a PID namespace of the run's own)";
   expectLeftAlone(program.runWith(ownNamespace), "holder outside the run's PID namespace");
 }
 

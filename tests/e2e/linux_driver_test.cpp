@@ -97,16 +97,28 @@ TEST_F(Program, AnUnreadableDriverListIsNoProofThatNoDriverIsThere) {
                 program.home() / "odbc/odbcinst.ini" + " cannot be read)");
 }
 
-// Nor is a setup library that is there but does not load.
+// Nor is a setup library that is there but does not load, even when it is
+// registered past where the installer cuts a driver list too long for it.
 TEST_F(Program, ASetupLibraryThatIsThereButDoesNotLoadIsAFailedNight) {
-  const std::string junk = program.home() / "odbc/libjunk.so";
+  const std::string junk = program.home() / "odbc/libjunk.so",
+                    list = program.home() / "odbc/odbcinst.ini";
   writeFile(junk, "not a library");
-  writeFile(program.home() / "odbc/odbcinst.ini", kSection + "Setup = " + junk + "\n");
-  EXPECT_EQ(program.run().status, 1);
-  EXPECT_TRUE(startsWith(lineAfter(log(), "Start compress and repair"),
-                         "Repair failed: General installer error (the setup library " + junk +
-                             " registered for \"Microsoft Access Driver (*.MDB)\" cannot be "
-                             "loaded: "));
+  std::string longList;
+  for (int i = 0; i < 700; ++i)
+    longList += "[Driver " + std::to_string(i) + std::string(100, 'x') + "]\n";
+  const std::string driver = "\"Microsoft Access Driver (*.MDB)\"";
+  for (const auto& [before, reason] :
+       {std::pair{std::string(), "the setup library " + junk + " registered for " + driver +
+                                     " cannot be loaded: "},
+        {longList, "the driver list " + list + " is too long to tell whether " + driver +
+                       " is registered)"}}) {
+    writeFile(list, before + kSection + "Setup = " + junk + "\n");
+    for (const std::string& last : {program.logPath(), todaysCopy()}) std::filesystem::remove(last);
+    EXPECT_EQ(program.run().status, 1);
+    const std::string repairLine = lineAfter(log(), "Start compress and repair");
+    EXPECT_TRUE(startsWith(repairLine, "Repair failed: General installer error (" + reason))
+        << repairLine;
+  }
 }
 
 }  // namespace

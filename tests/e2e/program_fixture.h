@@ -62,14 +62,17 @@ inline bool installed(const std::string& tool) {
   return runCommand({"sh", "-c", "command -v " + tool}).status == 0;
 }
 
-// Why a command cannot have a mount namespace of its own here, or empty
-// when it can. In a chroot whose root is no mount point, unshare cannot
-// change the root's propagation.
-inline std::string whyNoMountNamespace() {
+// Why a command cannot be started through `unshare` (a command that starts
+// with it and takes a mount namespace of its own) here, or empty when it
+// can. In a chroot whose root is no mount point, unshare cannot change the
+// root's propagation, and says so.
+inline std::string whyNoMountNamespace(std::vector<std::string> unshare = {"unshare", "--mount"}) {
   if (!isRoot()) return "a mount namespace needs root";
   if (!installed("unshare")) return "unshare is not installed";
-  RunResult probe = runCommand({"unshare", "--mount", "true"});
-  return probe.status == 0 ? "" : "no mount namespace here: " + probe.standardError;
+  unshare.push_back("true");
+  RunResult probe = runCommand(unshare);
+  const std::string why = probe.standardError.substr(0, probe.standardError.find('\n'));
+  return probe.status == 0 ? "" : "no mount namespace here: " + why;
 }
 
 // A small file system of its own, mounted for the test's lifetime: a tmpfs

@@ -189,11 +189,14 @@ TEST_F(Program, ADamagedDatabaseFailsTheNightAndTheNewestSoundCopyOutlivesTheWee
 TEST_F(Program, TemporariesLeftByKilledCopiesAreClearedByTheNext) {
   if (!testing_support::underWine()) GTEST_SKIP() << "the Linux copy has no temporary name";
   const std::string temporary = data() + "/~mt4242.tmp";
+  const std::string usersOwn = data() + "/~mtnotes.tmp";  // a name the program never gives
   writeFile(temporary, "part of a copy");
+  writeFile(usersOwn, "notes");
   std::filesystem::permissions(temporary, std::filesystem::perms::owner_read);
   EXPECT_EQ(program.run().status, 0);
   EXPECT_EQ(log(), block(fullRunOf(programPath(database()))));
   EXPECT_FALSE(exists(temporary));
+  EXPECT_EQ(readFile(usersOwn), "notes");
   EXPECT_EQ(readFile(todaysCopy()), kOriginal);
 }
 

@@ -172,7 +172,9 @@ TEST_F(CopyFile, PlainReadsAndWritesTakeOverWhereTheKernelCannotCopy) {
 class CopyWay : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(CopyWay, SyncsBeforeNamingAndLeavesNothingElse) {
-  const auto [way, clash] = GetParam();
+  // Plain names, not a structured binding: the lambdas below capture them.
+  const int way = std::get<0>(GetParam());
+  const bool clash = std::get<1>(GetParam());
   ScratchDirectory dir, traces;
   const std::string content(300 * 1024, 'd'), target = dir / "copy.mdb";
   writeFile(dir / "db.mdb", content);

@@ -92,8 +92,7 @@ void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
     const auto kept =
         std::find(doomed.begin(), doomed.end(), newestSound(services, copies, directory, newCopy));
     if (kept != doomed.end()) {
-      lblOutput.appendLine("Kept " + kept->substr(directory.size()) +
-                           ": the newest sound backup");
+      lblOutput.appendLine("Kept " + kept->substr(directory.size()) + ": the newest sound backup");
       doomed.erase(kept);
     }
   }

@@ -76,8 +76,7 @@ TEST(Retention, KeepsTheSevenNewestCopiesTheNewOneAmongThem) {
     FakeServices fake = withFiles(c.files);
     const std::vector<FakeFile> before = fake.files;
     job::ProgressText progress;
-    job::cleanupOldBackups(fake, progress, kDatabase, withFiles(c.newCopy).files.back().path,
-                           true);
+    job::cleanupOldBackups(fake, progress, kDatabase, withFiles(c.newCopy).files.back().path, true);
     std::vector<std::string> gone, expected;
     for (const FakeFile& file : before) {
       if (!fake.has(file.path)) gone.push_back(file.path);

@@ -85,9 +85,9 @@ void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
   std::vector<std::string> doomed = oldestBeyondKept(copies, directory, newCopy);
   // A damaged database is copied as faithfully as a sound one: after a week
   // of damaged nights the seven newest would leave no copy to restore. The
-  // newest sound one stays, taking the place of one that goes, so that the
-  // copies still do not grow in number. On a sound night the new copy is
-  // that one, and it never goes.
+  // newest sound one stays and uses up its turn, as a copy that cannot be
+  // deleted does, so the copies number at most one more than the seven. On
+  // a sound night the new copy is that one, and it never goes.
   if (!newCopySound && !doomed.empty()) {
     const auto kept =
         std::find(doomed.begin(), doomed.end(), newestSound(services, copies, directory, newCopy));

@@ -49,6 +49,23 @@ TEST_F(PosixServices, TextAppendCreatesThenAppendsAndRaisesOnFailure) {
   }
 }
 
+TEST_F(PosixServices, AFileIsReadBackWholeInPiecesOrSaysWhyNot) {
+  const std::string content = testing_support::patternedContent(3 * (1 << 18) + 5);
+  writeFile(dir / "copy.mdb", content);
+  std::string read;
+  auto gather = [&](const unsigned char* data, std::size_t size) {
+    EXPECT_LE(size, platform::Services::kReadChunk);
+    read.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  };
+  EXPECT_TRUE(services->readSequentially(dir / "copy.mdb", gather).ok);
+  EXPECT_TRUE(read == content);
+  std::filesystem::create_directory(dir / "folder.mdb");
+  EXPECT_EQ(services->readSequentially(dir / "folder.mdb", gather).reason, "Is a directory");
+  EXPECT_EQ(services->readSequentially(dir / "missing.mdb", gather).reason,
+            "No such file or directory");
+}
+
 TEST_F(PosixServices, DatesKeepTheLocalesOrderWithFourDigitYears) {
   const std::pair<const char*, const char*> forms[] = {
       {"C", "2026-12-08 04:02:14"},

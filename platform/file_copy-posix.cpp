@@ -4,18 +4,16 @@
 // none, because it is trusted. So size and times must be as before, to the
 // nanosecond, and where times may not show a change, the bytes too.
 #include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <iterator>
 #include <tuple>
 #include <vector>
 
 #include "platform/copy_seam-posix.h"
+#include "platform/file_systems-posix.h"
 #include "platform/path_text.h"
 #include "platform/pending_copy-posix.h"
 
@@ -50,16 +48,11 @@ off_t copyContents(int from, int to) {
 }
 
 // Whether a write during the copy would have moved the source's times: on
-// local file systems with nanosecond times, unless written just before (a
-// write in the same tick as the last, or one under way, leaves them). FAT and
-// exFAT count in steps of 10 ms to 2 s; FUSE and network mounts may lag.
+// file systems whose times are exact, unless written just before (a write in
+// the same tick as the last, or one under way, leaves them).
 bool timesShowEveryChange(int fd, const struct stat& before, const struct timespec& start) {
-  constexpr unsigned long kExact[] = {EXT4_SUPER_MAGIC, XFS_SUPER_MAGIC, BTRFS_SUPER_MAGIC,
-                                      TMPFS_MAGIC, F2FS_SUPER_MAGIC};
-  struct statfs system {};
-  return fstatfs(fd, &system) == 0 &&
-         std::count(std::begin(kExact), std::end(kExact),
-                    static_cast<unsigned long>(system.f_type)) != 0 &&
+  const FileSystem* system = knownFileSystem(fileSystemType(fd));
+  return system != nullptr && system->exactTimes &&
          start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 

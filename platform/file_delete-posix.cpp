@@ -5,34 +5,19 @@
 // Leases go only to the owner or a holder of CAP_LEASE, on file systems that
 // have them. A lock file, which decides whether the database is touched,
 // stays on anything short of the lease, and on file systems whose leases do
-// not see every opener; an old copy the kernel cannot answer for goes, since
-// a deleted file stays readable to whoever has it open.
+// not see every opener (file_systems-posix.cpp says which do); an old copy
+// the kernel cannot answer for goes, since a deleted file stays readable to
+// whoever has it open.
 #include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <map>
 
+#include "platform/file_systems-posix.h"
 #include "platform/path_text.h"
 #include "platform/services-posix.h"
-
-// Kernel headers before 5.17 lack the SMB client's numbers, and older ones
-// exFAT's and FUSE's; ntfs3's is in none.
-#ifndef CIFS_SUPER_MAGIC
-#define CIFS_SUPER_MAGIC 0xFF534D42
-#endif
-#ifndef SMB2_SUPER_MAGIC
-#define SMB2_SUPER_MAGIC 0xFE534D42
-#endif
-#ifndef EXFAT_SUPER_MAGIC
-#define EXFAT_SUPER_MAGIC 0x2011BAB0
-#endif
-#ifndef FUSE_SUPER_MAGIC
-#define FUSE_SUPER_MAGIC 0x65735546
-#endif
 
 namespace platform::posix {
 namespace {
@@ -49,71 +34,22 @@ int undeletable(const struct stat& status) {
 
 Outcome inUse() { return {false, "in use by another process"}; }
 
-// The file system's number, as statfs gives it; 0 when it cannot be had.
-unsigned long fileSystemType(int fd) {
-  struct statfs system {};
-  return fstatfs(fd, &system) == 0 ? static_cast<unsigned long>(system.f_type) : 0;
-}
-
-// NFS 4 and SMB clients refuse a write lease with EAGAIN, as for a file in
-// use, whenever the server has not delegated the file: there it says nothing.
-bool leasesNeedDelegation(int fd) {
-  const unsigned long type = fileSystemType(fd);
-  return type == NFS_SUPER_MAGIC || type == CIFS_SUPER_MAGIC || type == SMB2_SUPER_MAGIC;
-}
-
-// What a write lease shows on a file system.
-enum class Lease {
-  kSeesAll,        // every open goes through this kernel, which the lease counts
-  kSeesAllOnDisk,  // FUSE: only when its daemon serves a block device of this machine
-  // SMB client: an office PC's open escapes the lease, but the server's share
-  // modes refuse to delete a file a PC has open, so the delete fails there.
-  kServerRefuses,
-  kBlind,  // opens made elsewhere go unseen
-};
-
-struct FileSystem {
-  unsigned long type;
-  const char* name;
-  Lease lease;
-};
-
-// FUSE's lease counts only the opens made through this machine's mount: a
-// network daemon (sshfs, virtiofs, rclone, glusterfs) serves others unseen.
-// overlayfs does not see opens made through its upper directory. A file
-// system not named here counts as blind.
-constexpr FileSystem kFileSystems[] = {
-    {EXT4_SUPER_MAGIC, "ext4", Lease::kSeesAll},  // ext2 and ext3 too
-    {XFS_SUPER_MAGIC, "XFS", Lease::kSeesAll},
-    {BTRFS_SUPER_MAGIC, "btrfs", Lease::kSeesAll},
-    {F2FS_SUPER_MAGIC, "f2fs", Lease::kSeesAll},
-    {MSDOS_SUPER_MAGIC, "vfat", Lease::kSeesAll},
-    {EXFAT_SUPER_MAGIC, "exfat", Lease::kSeesAll},
-    {0x7366746e, "ntfs3", Lease::kSeesAll},  // in no header
-    {TMPFS_MAGIC, "tmpfs", Lease::kSeesAll},
-    {FUSE_SUPER_MAGIC, "FUSE", Lease::kSeesAllOnDisk},
-    {CIFS_SUPER_MAGIC, "SMB", Lease::kServerRefuses},
-    {SMB2_SUPER_MAGIC, "SMB", Lease::kServerRefuses},
-    {NFS_SUPER_MAGIC, "NFS", Lease::kBlind},
-    {OVERLAYFS_SUPER_MAGIC, "overlayfs", Lease::kBlind},
-};
-
 // Empty when a lease on the open file `fd`, whose status is `opened`, shows
 // whether it is in use; otherwise the file system it cannot, for the log.
 std::string whereLeasesAreBlind(int fd, const struct stat& opened) {
   const unsigned long type = fileSystemType(fd);
-  for (const FileSystem& system : kFileSystems) {
-    if (system.type != type) continue;
-    if (system.lease != Lease::kSeesAllOnDisk) {
-      return system.lease == Lease::kBlind ? system.name : "";
-    }
-    // A FUSE file system on a block device (ntfs-3g, exfat-fuse) has that
-    // device's number; others an anonymous one, whose major is 0.
-    return major(opened.st_dev) != 0 ? "" : "FUSE without a local disk";
+  const FileSystem* system = knownFileSystem(type);
+  if (system == nullptr) {
+    char unknown[32];
+    std::snprintf(unknown, sizeof unknown, "file system 0x%lx", type);
+    return unknown;
   }
-  char unknown[32];
-  std::snprintf(unknown, sizeof unknown, "file system 0x%lx", type);
-  return unknown;
+  if (system->lease != Lease::kSeesAllOnDisk) {
+    return system->lease == Lease::kBlind ? system->name : "";
+  }
+  // A FUSE file system on a block device (ntfs-3g, exfat-fuse) has that
+  // device's number; others an anonymous one, whose major is 0.
+  return major(opened.st_dev) != 0 ? "" : "FUSE without a local disk";
 }
 
 // Deletes `name` in `directory` (a descriptor, or AT_FDCWD) unless read-only
@@ -135,7 +71,8 @@ Outcome deleteIfUnused(int directory, const char* name, bool strict) {
     }
   }
   const int refused = file.valid() && fcntl(file.get(), F_SETLEASE, F_WRLCK) == 0 ? 0 : errno;
-  if (refused == EAGAIN && (strict || !file.valid() || !leasesNeedDelegation(file.get()))) {
+  if (refused == EAGAIN &&
+      (strict || !file.valid() || !leasesNeedDelegation(fileSystemType(file.get())))) {
     return inUse();
   }
   if (refused != 0 && strict) return failed(refused);

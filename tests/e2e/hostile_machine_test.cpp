@@ -61,6 +61,15 @@ class HostileMachine : public Program {
 
   std::string lockFile() const { return data() + "/muTesselDb.ldb"; }
 
+  // A run to which the lock file seems to be on the file system numbered `type`.
+  RunResult runOn(const char* type) const {
+    RunOptions options;
+    options.environment = {{"LD_PRELOAD", MUTESSEL_FAKE_FILE_SYSTEM},
+                           {"FAKE_FILE_SYSTEM_TYPE", type},
+                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    return program.runWith(options);
+  }
+
   void expectLeftAlone(const RunResult& result, const std::string& what,
                        const std::string& lastLine = "Lockfile still present") {
     EXPECT_EQ(result.status, 1) << what << ": " << result.standardError;
@@ -117,6 +126,27 @@ TEST_F(HostileMachine, ALockFileOnOverlayfsStaysWhateverItsLease) {
   program.setDatabase(programPath(program.home() / "merged/muTesselDb.mdb"));
   expectLeftAlone(program.run(), "held through the upper directory",
                   "Lockfile kept: whether it is in use cannot be told on overlayfs");
+}
+
+// ZFS, bcachefs, JFS, ReiserFS and NILFS2, which cannot be mounted here.
+class OnALocalDisk : public HostileMachine, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OnALocalDisk, ALockFileHeldOpenStopsTheRunAndAStaleOneGoes) {
+  {
+    OtherProcess holder(lockFile(), OtherProcess::Hold::kOpen);
+    expectLeftAlone(runOn(GetParam()), "held open");
+  }
+  EXPECT_EQ(runOn(GetParam()).status, 0);
+  EXPECT_EQ(log(), block(staleLockRunOf(database())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faked, OnALocalDisk,
+                         ::testing::Values("0x2fc12fc1", "0xca451a4e", "0x3153464a", "0x52654973",
+                                           "0x3434"));
+
+TEST_F(HostileMachine, ALockFileOnAFileSystemOfNoKnownKindStays) {
+  expectLeftAlone(runOn("0x5ca1ab1e"), "unknown",
+                  "Lockfile kept: whether it is in use cannot be told on file system 0x5ca1ab1e");
 }
 
 // A program that opens the lock file between the lease and the delete waits

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <ctime>
 #include <sstream>
 
@@ -149,12 +148,13 @@ TEST(Retention, KeepsTheNewestCopyOfEachOfTheNewestWeeksAndMonths) {
 
 TEST(Retention, AValueNotAllowedDeletesNothingAndSaysWhich) {
   const std::string copies = "1201 1202 1203 1204 1205 1206 1207 1208 1209";
-  for (const char* setting : {"KeepDaily=0", "KeepWeekly=-1", "KeepMonthly=10000", "KeepDaily=",
-                              "KeepWeekly=1.5", "KeepMonthly=12 months", "KeepDaily=+7"}) {
-    const std::string key(setting, std::strchr(setting, '='));
+  for (const std::string setting :
+       {"KeepDaily=0", "KeepWeekly=-1", "KeepMonthly=10000", "KeepDaily=", "KeepWeekly=1.5",
+        "KeepMonthly=12 months", "KeepDaily=+7"}) {
+    const std::string key = setting.substr(0, setting.find('='));
     std::string log;
     EXPECT_EQ(leftAfter(copies, setting, "1209", &log), pathsOf(copies));
-    EXPECT_EQ(log, "Start cleanup old backups\r\nOld backups kept: " + std::string(setting) +
+    EXPECT_EQ(log, "Start cleanup old backups\r\nOld backups kept: " + setting +
                        " is not a whole number from " + (key == "KeepDaily" ? "1" : "0") +
                        " to 9999\r\n");
   }

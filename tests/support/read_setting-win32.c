@@ -1,9 +1,8 @@
 /*
- * Reads, for each pair of arguments KEY FILE on the command line, key KEY of
- * section "settings" from FILE with GetPrivateProfileStringA and a
- * 4096-character buffer, and prints each value as one line of hex digits (an
- * empty value, an empty line), so that the tests can compare the system's
- * reading with their own.
+ * For each pair of arguments KEY FILE, reads key KEY of section "settings"
+ * from FILE with GetPrivateProfileStringA and a 4096-character buffer, and
+ * prints the value as one line of hex digits (an empty value, an empty
+ * line), so that the tests can compare the system's reading with their own.
  */
 #include <stdio.h>
 #include <windows.h>

@@ -91,8 +91,6 @@ inline const std::vector<SettingsCase>& settingsCases() {
       {"a count not a number", "[Settings]\r\nkeepweekly=4 weeks\r\n", "4 weeks", true,
        "KeepWeekly"},
       {"a count left empty", "[settings]\nKeepMonthly=\nKeepMonthly=12\n", "", true, "KeepMonthly"},
-      {"a count beside the path", "[settings]\nDatabase=x\nKeepMonthly=12\n", "12", true,
-       "KeepMonthly"},
   };
   return cases;
 }

@@ -5,15 +5,15 @@
 #include <new>
 
 #include "job/exist_file.h"
+#include "job/keep_rules.h"
 #include "job/path_end.h"
 #include "job/repair_request.h"
 #include "job/retention.h"
+#include "job/settings_read.h"
 #include "job/sound_copy.h"
 
 namespace job {
 namespace {
-
-constexpr std::size_t kSettingBufferSize = 4096;
 
 // The numbers the handler gives failures of its own kind, and those that it
 // reads as a failed exclusive open, as the program has always logged them.
@@ -63,8 +63,7 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
     lblOutput.appendLine("Inifile niet gevonden");
     return JobResult::kStopped;
   }
-  const std::string databasePath =
-      services.readSetting("settings", "Database", "", kSettingBufferSize, iniPath);
+  const std::string databasePath = readSettingsKey(services, iniPath, "Database", "");
   if (!fncExistFile(services, databasePath)) {
     lblOutput.appendLine("Databasefile niet gevonden");
     return JobResult::kStopped;
@@ -101,8 +100,10 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   platform::Outcome repair = requestRepair(services, databasePath);
   lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
   // The day's copy is whole either way, so the old ones may go.
-  cleanupOldBackups(services, lblOutput, databasePath, datedCopy, damage.empty());
-  if (!damage.empty()) return JobResult::kFailed;
+  const KeepSettings keep = readKeepSettings(services, iniPath);
+  cleanupOldBackups(services, lblOutput, databasePath, datedCopy, damage.empty(), keep);
+  // Settings refused leave every old copy, and someone must look.
+  if (!damage.empty() || !keep.refusal.empty()) return JobResult::kFailed;
   if (repair.ok) return JobResult::kDone;
   // A machine without a driver that can repair fails the same way every
   // night; that is told apart from a night that failed.

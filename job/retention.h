@@ -1,25 +1,25 @@
-// The job's last phase: keeping the seven newest dated copies.
+// The job's last phase: deleting the dated copies that no keep rule keeps.
 #pragma once
 
 #include <string>
 
+#include "job/keep_rules.h"
 #include "job/progress_text.h"
 #include "platform/services.h"
 
 namespace job {
 
-// How many dated copies a run leaves.
-constexpr std::size_t kCopiesKept = 7;
-
-// The job's last phase: deletes the oldest dated copies beside the database
-// until kCopiesKept are left. `newCopy`, the copy this run has just made,
-// counts as one of them and is never deleted, even when a clock set wrong
-// dates it before the others. When it is not sound (`newCopySound` false),
-// the newest dated copy that is sound is never deleted either, however old.
-// Raises RunTimeError 5 when the database path is too short to hold the
-// expected file name.
+// The job's last phase: deletes the dated copies beside the database that
+// none of `keep`'s rules keeps; by default the newest seven stay. Days,
+// weeks and months come from the date in each copy's name. `newCopy`, the
+// copy this run has just made, is one of the daily ones and is never
+// deleted, even when a clock set wrong dates it before the others. When it
+// is not sound (`newCopySound` false), the newest dated copy that is sound
+// is never deleted either, however old. Settings refused (`keep.refusal`)
+// delete nothing. Raises RunTimeError 5 when the database path is too short
+// to hold the expected file name.
 void cleanupOldBackups(platform::Services& services, ProgressText& lblOutput,
                        const std::string& databasePath, const std::string& newCopy,
-                       bool newCopySound);
+                       bool newCopySound, const KeepSettings& keep = {});
 
 }  // namespace job

@@ -167,6 +167,20 @@ TEST_F(Program, OnlyTheSevenNewestCopiesAreKept) {
   }
 }
 
+TEST_F(Program, AKeepValueNotAllowedKeepsEveryOldCopyAndFailsTheNight) {
+  for (char day = '1'; day <= '9'; ++day)
+    writeFile(data() + "/muTesselDb2020010" + day + ".mdb", "");
+  writeFile(program.settingsPath(),
+            "[settings]\r\nDatabase=" + programPath(database()) + "\r\nKeepWeekly = four\r\n");
+  EXPECT_EQ(program.run().status, 1);
+  EXPECT_EQ(log(),
+            block(replacing(fullRunOf(programPath(database())), "Cleanup of old backups finished",
+                            "Old backups kept: KeepWeekly=four is not a whole number "
+                            "from 0 to 9999")));
+  EXPECT_EQ(namesIn(data()).size(), 11u) << "the database, the nine old copies and the night's";
+  EXPECT_EQ(readFile(database()), kRepaired);
+}
+
 TEST_F(Program, ADamagedDatabaseFailsTheNightAndTheNewestSoundCopyOutlivesTheWeek) {
   std::string damaged = kOriginal;
   damaged.replace(2 * 4096, 4096, 4096, '\0');  // the catalog's page

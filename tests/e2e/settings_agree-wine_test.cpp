@@ -31,6 +31,7 @@ TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
     if (!c.askSystem) continue;
     std::string path = dir / ("odd" + std::to_string(asked.size()) + ".ini");
     writeFile(path, c.content);
+    argv.push_back(c.key);
     argv.push_back(programPath(path));
     asked.push_back(&c);
   }
@@ -44,7 +45,8 @@ TEST(SettingsAgree, OurReaderAndTheSystemsGiveTheSameValue) {
       testing_support::splitLines(result.standardOutput, "\r\n");
   ASSERT_EQ(systemValues.size(), asked.size()) << result.standardOutput;
   for (std::size_t i = 0; i < asked.size(); ++i) {
-    std::string ours = platform::profileValue(asked[i]->content, "settings", "Database", "", 4096);
+    std::string ours =
+        platform::profileValue(asked[i]->content, "settings", asked[i]->key, "", 4096);
     EXPECT_EQ(hexOf(ours), systemValues[i]) << asked[i]->what;
   }
 }

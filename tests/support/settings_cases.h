@@ -1,5 +1,5 @@
-// Settings files that tell readers apart, each with the value of "Database"
-// in section "settings" that the system's own reader gives: the unit tests
+// Settings files that tell readers apart, each with the value of a key in
+// section "settings" that the system's own reader gives: the unit tests
 // hold our reader to these values, and under Wine the system's reader is
 // asked for the same files.
 #pragma once
@@ -13,8 +13,9 @@ namespace testing_support {
 struct SettingsCase {
   const char* what;
   std::string content;
-  std::string database;
+  std::string value;
   bool askSystem = true;  // false: the system's reader is not asked (UTF-8 out, or one like it)
+  const char* key = "Database";
 };
 
 // The text in UTF-16 with its byte-order mark, as Notepad saves "Unicode".
@@ -86,6 +87,10 @@ inline const std::vector<SettingsCase>& settingsCases() {
        "b\xC3\xBCro\xF0\x9F\x98\x80", false},
       {"UTF-16, a lone surrogate", utf16(u"[settings]\nDatabase=\xD800x", true), "\xEF\xBF\xBDx",
        false},
+      {"a count, quoted", "[settings]\nKeepDaily = \" 14 \" \n", " 14 ", true, "KeepDaily"},
+      {"a count not a number", "[Settings]\r\nkeepweekly=4 weeks\r\n", "4 weeks", true,
+       "KeepWeekly"},
+      {"a count left empty", "[settings]\nKeepMonthly=\nKeepMonthly=12\n", "", true, "KeepMonthly"},
   };
   return cases;
 }

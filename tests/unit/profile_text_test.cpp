@@ -13,7 +13,7 @@ std::string databaseOf(const std::string& content, std::size_t bufferSize = 4096
 
 TEST(ProfileText, FindsTheValueByTheRulesOfTheProfileFunctions) {
   for (const auto& c : testing_support::settingsCases()) {
-    EXPECT_EQ(databaseOf(c.content), c.database) << c.what;
+    EXPECT_EQ(platform::profileValue(c.content, "settings", c.key, "", 4096), c.value) << c.what;
   }
 }
 

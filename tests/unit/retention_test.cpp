@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <sstream>
 
 #include "tests/support/fake_services.h"
 
 namespace {
 
+using namespace std::string_literals;
 using testing_support::FakeFile;
 using testing_support::FakeServices;
 
@@ -86,6 +88,60 @@ TEST(Retention, KeepsTheSevenNewestCopiesTheNewOneAmongThem) {
     EXPECT_EQ(gone, expected) << c.what;
     EXPECT_EQ(progress.caption(),
               "Start cleanup old backups\r\nCleanup of old backups finished\r\n");
+  }
+}
+
+std::vector<std::string> pathsOf(const FakeServices& fake) {
+  std::vector<std::string> paths;
+  for (const FakeFile& file : fake.files) paths.push_back(file.path);
+  return paths;
+}
+
+TEST(Retention, KeepsTheNewestCopyOfEachOfTheNewestWeeksAndMonths) {
+  // A copy a day from 2025-06-01 to Tuesday 2026-12-08, but for the three
+  // weeks from Monday 2026-11-02.
+  std::string days;
+  for (int i = 0; i < 556; ++i) {
+    std::tm time{};  // noon, so that a change of summer time keeps the day
+    time.tm_year = 125, time.tm_mon = 5, time.tm_mday = 1 + i, time.tm_hour = 12;
+    std::mktime(&time);
+    char date[16];
+    std::strftime(date, sizeof date, "%Y%m%d", &time);
+    if (std::string(date) < "20261102" || std::string(date) > "20261122") days += date + " "s;
+  }
+  const std::string monthEnds =
+      "20260131 20260228 20260331 20260430 20260531 20260630 20260731 20260831 20260930 1031 ";
+  const std::string done = "Cleanup of old backups finished";
+  struct Case {
+    const char* what;
+    std::string settings, extra, newCopy, left, lastLine;
+  };
+  const Case cases[] = {
+      {"by default the seven newest", "", "", "1208", "1202 1203 1204 1205 1206 1207 1208", done},
+      {"weeks without a copy do not count", "KeepWeekly=4\nKeepMonthly=12", "", "1208",
+       monthEnds + "1101 1129 1130 1202 1203 1204 1205 1206 1207 1208", done},
+      {"a clock set back: the new copy is a daily one", "KeepWeekly=4\nKeepMonthly= \" 12 \"", "",
+       "20251208", "20251208 " + monthEnds + "1101 1129 1130 1203 1204 1205 1206 1207 1208", done},
+      {"a name that is no date is a daily one alone", "KeepDaily=2\nkeepweekly=2", "20261399",
+       "1208", "1206 1208 20261399", done},
+      {"no daily copy would leave the new one", "KeepDaily=0", "", "1208", days,
+       "Old backups kept: KeepDaily=0 is not a whole number from 1 to 9999"},
+      {"too many", "KeepMonthly=12\nKeepWeekly=10000", "", "1208", days,
+       "Old backups kept: KeepWeekly=10000 is not a whole number from 0 to 9999"},
+      {"a sign", "KeepMonthly=-1", "", "1208", days,
+       "Old backups kept: KeepMonthly=-1 is not a whole number from 0 to 9999"},
+      {"a fraction", "KeepWeekly=1.5", "", "1208", days,
+       "Old backups kept: KeepWeekly=1.5 is not a whole number from 0 to 9999"},
+  };
+  for (const Case& c : cases) {
+    FakeServices fake = withFiles(days + c.extra);
+    fake.addFile(FakeServices::kSettingsPath, "[settings]\n" + c.settings + "\n");
+    job::ProgressText progress;
+    job::cleanupOldBackups(fake, progress, kDatabase, withFiles(c.newCopy).files.back().path, true,
+                           job::readKeepSettings(fake, FakeServices::kSettingsPath));
+    fake.deleteUnused(FakeServices::kSettingsPath);
+    EXPECT_EQ(pathsOf(fake), pathsOf(withFiles(c.left))) << c.what;
+    EXPECT_EQ(progress.caption(), "Start cleanup old backups\r\n" + c.lastLine + "\r\n") << c.what;
   }
 }
 

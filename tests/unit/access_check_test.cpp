@@ -1,6 +1,6 @@
 // The structural check of an Access file, over the sound samples and damage
 // made from them.
-#include "job/access_check.h"
+#include "access/check.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ Bytes sample(const std::string& name) {
 }
 
 std::string verdict(const Bytes& file, std::size_t chunk) {
-  job::AccessCheck check;
+  access::Check check;
   for (std::size_t at = 0; at < file.size(); at += chunk) {
     if (!check.feed(file.data() + at, std::min(chunk, file.size() - at))) break;
   }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <utility>
 
-namespace access {
+namespace jet {
 
 class Rc4 {
  public:
@@ -47,4 +47,4 @@ inline std::uint32_t be24(const unsigned char* p) {
 }
 inline std::uint32_t be32(const unsigned char* p) { return be24(p) << 8 | p[3]; }
 
-}  // namespace access
+}  // namespace jet

@@ -9,7 +9,7 @@
 #include "access/bytes.h"
 #include "access/definition.h"
 
-namespace access {
+namespace jet {
 namespace {
 
 constexpr std::size_t kVersionAt = 0x14;
@@ -318,4 +318,4 @@ void Check::name(std::uint32_t from, std::uint32_t to, std::uint8_t want) {
   }
 }
 
-}  // namespace access
+}  // namespace jet

@@ -24,7 +24,7 @@
 
 #include "access/format.h"
 
-namespace access {
+namespace jet {
 
 class Check {
  public:
@@ -127,4 +127,4 @@ class Check {
   std::vector<bool> inUse_, free_;
 };
 
-}  // namespace access
+}  // namespace jet

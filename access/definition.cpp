@@ -4,7 +4,7 @@
 
 #include "access/bytes.h"
 
-namespace access {
+namespace jet {
 
 std::vector<std::uint16_t> Definition::longValueColumns() const {
   std::vector<std::uint16_t> found;
@@ -72,4 +72,4 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
   return d;
 }
 
-}  // namespace access
+}  // namespace jet

@@ -7,7 +7,7 @@
 
 #include "access/format.h"
 
-namespace access {
+namespace jet {
 
 struct Column {
   std::uint8_t type = 0;
@@ -36,4 +36,4 @@ struct Definition {
 // byte 8 on.
 Definition readDefinition(const Format& format, const std::vector<unsigned char>& bytes);
 
-}  // namespace access
+}  // namespace jet

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace access {
+namespace jet {
 
 struct Format {
   std::uint32_t pageSize;
@@ -71,4 +71,4 @@ constexpr std::uint8_t kReferenceMap = 1;    // a list of usage-map pages
 constexpr std::size_t kUsageMapBitsAt = 4;   // usage-map pages
 constexpr std::uint8_t kTableEntryType = 1;  // the catalog's Type of a table
 
-}  // namespace access
+}  // namespace jet

@@ -9,7 +9,7 @@
 #include "access/check.h"
 #include "access/definition.h"
 
-namespace access {
+namespace jet {
 namespace {
 
 constexpr std::uint8_t kLiveRows = 0x10;  // a data page holding a row not deleted
@@ -343,4 +343,4 @@ std::string Check::finish() {
   return walk();
 }
 
-}  // namespace access
+}  // namespace jet

@@ -6,7 +6,7 @@
 namespace job {
 
 std::string whyNotSound(platform::Services& services, const std::string& path) {
-  access::Check check;
+  jet::Check check;
   const platform::Outcome read = services.readSequentially(
       path, [&](const unsigned char* data, std::size_t size) { return check.feed(data, size); });
   if (!read.ok) return "it cannot be read: " + read.reason;

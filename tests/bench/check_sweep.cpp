@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::string verdict(const Bytes& file, access::Check& check) {
+std::string verdict(const Bytes& file, jet::Check& check) {
   check.feed(file.data(), file.size());
   return check.finish();
 }
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   for (int a = 1; a < argc; ++a) {
     std::ifstream in(argv[a], std::ios::binary);
     const Bytes sound((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    access::Check first;
+    jet::Check first;
     const std::string alarm = verdict(sound, first);
     ++files;
     if (!alarm.empty()) {
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     const std::size_t pages = sound.size() / pageSize;
     const int cls = pages < 100 ? 0 : pages < 500 ? 1 : 2;
     const auto attempt = [&](int kind, const Bytes& damaged, std::size_t page) {
-      access::Check check;
+      jet::Check check;
       ++tallies[cls][kind].tried;
       if (!verdict(damaged, check).empty()) {
         ++tallies[cls][kind].caught;

@@ -11,7 +11,7 @@
 namespace {
 
 std::string verdict(const std::uint8_t* data, std::size_t size, std::size_t cut) {
-  access::Check check;
+  jet::Check check;
   if (check.feed(data, cut)) check.feed(data + cut, size - cut);
   return check.finish();
 }

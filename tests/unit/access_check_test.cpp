@@ -21,7 +21,7 @@ Bytes sample(const std::string& name) {
 }
 
 std::string verdict(const Bytes& file, std::size_t chunk) {
-  access::Check check;
+  jet::Check check;
   for (std::size_t at = 0; at < file.size(); at += chunk) {
     if (!check.feed(file.data() + at, std::min(chunk, file.size() - at))) break;
   }

@@ -18,7 +18,6 @@ constexpr std::size_t kMaskedAt = 0x18;
 constexpr std::size_t kKeyInMask = 0x3E - kMaskedAt;
 constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encryption header
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
-constexpr std::uint32_t kBlock = 1 << 16;                        // pages a block of facts
 constexpr std::uint8_t kKindMask = 0x0F;
 
 bool allZero(const unsigned char* p, std::size_t size) {
@@ -40,37 +39,45 @@ bool Check::fail(std::string reason) {
   return false;
 }
 
+// Only the blocks that hold a page seen or named are made: a page number far
+// past the end costs one block.
 Check::Facts& Check::facts(std::uint32_t page) {
-  while (blocks_.size() <= page / kBlock) {
-    blocks_.push_back(std::make_unique<Facts[]>(kBlock));
-    std::memset(blocks_.back().get(), 0, sizeof(Facts) * kBlock);
-  }
-  return blocks_[page / kBlock][page % kBlock];
+  if (blocks_.size() <= page / kFactsBlock) blocks_.resize(page / kFactsBlock + 1);
+  std::unique_ptr<Facts[]>& block = blocks_[page / kFactsBlock];
+  if (!block) block = std::make_unique<Facts[]>(kFactsBlock);  // zeroed: nothing known
+  return block[page % kFactsBlock];
+}
+
+const Check::Facts* Check::known(std::uint32_t page) const {
+  if (page / kFactsBlock >= blocks_.size() || !blocks_[page / kFactsBlock]) return nullptr;
+  return &blocks_[page / kFactsBlock][page % kFactsBlock];
 }
 
 std::uint8_t Check::kind(std::uint32_t page) const {
-  if (page >= pages_ && page >= page_) return kUnseen;
-  if (page / kBlock >= blocks_.size()) return kUnseen;
-  return blocks_[page / kBlock][page % kBlock].bytes[0] & kKindMask;
+  const Facts* f = known(page);
+  if (!f || (page >= pages_ && page >= page_)) return kUnseen;
+  return f->bytes[0] & kKindMask;
 }
 
 std::uint8_t Check::flags(std::uint32_t page) const {
-  if (page / kBlock >= blocks_.size()) return 0;
-  return blocks_[page / kBlock][page % kBlock].bytes[0] & ~kKindMask;
+  const Facts* f = known(page);
+  return f ? f->bytes[0] & ~kKindMask : 0;
 }
 
 void Check::setFlag(std::uint32_t page, std::uint8_t flag) { facts(page).bytes[0] |= flag; }
 
 std::uint32_t Check::owner(std::uint32_t page) const {
-  if (page / kBlock >= blocks_.size()) return 0;
-  const unsigned char* b = blocks_[page / kBlock][page % kBlock].bytes;
+  const Facts* f = known(page);
+  if (!f) return 0;
+  const unsigned char* b = f->bytes;
   const std::size_t n = b[1] | b[2] << 8;
   return n < ownerValues_.size() ? ownerValues_[n] : 0xFFFFFFFF;
 }
 
 std::uint32_t Check::claim(std::uint32_t page) const {
-  if (page / kBlock >= blocks_.size()) return 0;
-  const unsigned char* b = blocks_[page / kBlock][page % kBlock].bytes;
+  const Facts* f = known(page);
+  if (!f) return 0;
+  const unsigned char* b = f->bytes;
   return std::uint32_t{b[3]} | std::uint32_t{b[4]} << 8 | std::uint32_t{b[5]} << 16;
 }
 

@@ -65,6 +65,7 @@ class Check {
   struct Facts {
     unsigned char bytes[6];  // kind and flags, owner's number, first later naming
   };
+  static constexpr std::uint32_t kFactsBlock = 1 << 12;  // pages a block of facts
   struct Reference {
     std::uint32_t from, to;
     std::uint8_t want;
@@ -80,6 +81,7 @@ class Check {
 
   // The per-page facts, in blocks, so that growing never copies them.
   Facts& facts(std::uint32_t page);
+  const Facts* known(std::uint32_t page) const;
   std::uint8_t kind(std::uint32_t page) const;
   std::uint8_t flags(std::uint32_t page) const;
   void setFlag(std::uint32_t page, std::uint8_t flag);

@@ -315,8 +315,9 @@ std::string Check::walk() {
       if (live(r.from) && !(damage = meets(r)).empty()) return damage;
     }
   }
-  const std::uint32_t named = static_cast<std::uint32_t>(blocks_.size()) * (1 << 16);
+  const std::uint32_t named = static_cast<std::uint32_t>(blocks_.size()) * kFactsBlock;
   for (std::uint32_t p = 0; p < named; ++p) {
+    if (!known(p)) continue;
     const std::uint32_t c = claim(p);
     if (c == 0) continue;
     const Reference r{c >> 4, p, static_cast<std::uint8_t>(c & 15)};

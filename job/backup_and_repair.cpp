@@ -93,8 +93,11 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   // database's. A damaged copy is kept and the repair still asked for, since
   // compacting is how Access mends what it can; the night fails, so that
   // someone looks before the last sound copy would be gone.
-  const std::string damage = whyNotSound(services, datedCopy);
+  const CopyVerdict verdict = checkCopy(services, datedCopy);
+  const std::string& damage = verdict.damage;
   if (!damage.empty()) lblOutput.appendLine("Backup not sound: " + damage);
+  const std::string ceiling = damage.empty() ? nearTheCeiling(verdict.bytes) : "";
+  if (!ceiling.empty()) lblOutput.appendLine(ceiling);
 
   lblOutput.appendLine("Start compress and repair");
   platform::Outcome repair = requestRepair(services, databasePath);

@@ -1,16 +1,30 @@
 // Reading a copy back through the check of its structure.
 #include "job/sound_copy.h"
 
-#include "job/access_check.h"
+#include "access/check.h"
 
 namespace job {
 
-std::string whyNotSound(platform::Services& services, const std::string& path) {
-  AccessCheck check;
+CopyVerdict checkCopy(platform::Services& services, const std::string& path) {
+  jet::Check check;
   const platform::Outcome read = services.readSequentially(
       path, [&](const unsigned char* data, std::size_t size) { return check.feed(data, size); });
-  if (!read.ok) return "it cannot be read: " + read.reason;
-  return check.finish();
+  if (!read.ok) return {"it cannot be read: " + read.reason, check.bytes()};
+  return {check.finish(), check.bytes()};
+}
+
+std::string whyNotSound(platform::Services& services, const std::string& path) {
+  return checkCopy(services, path).damage;
+}
+
+std::string nearTheCeiling(std::uint64_t bytes) {
+  constexpr std::uint64_t kCeiling = std::uint64_t{1} << 31;
+  if (bytes * 10 < kCeiling * 9) return {};
+  // Tenths of a GB (of 2^30 bytes, as Access counts its 2 GB), rounded down
+  // so that the figure never reaches the ceiling before the file does.
+  const std::uint64_t tenths = bytes * 10 >> 30;
+  return "Database is " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) +
+         " GB of the 2 GB an Access file can hold: compact or split it";
 }
 
 }  // namespace job

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "job/access_check.h"
+#include "access/check.h"
 
 namespace {
 
 std::string verdict(const std::uint8_t* data, std::size_t size, std::size_t cut) {
-  job::AccessCheck check;
+  jet::Check check;
   if (check.feed(data, cut)) check.feed(data + cut, size - cut);
   return check.finish();
 }

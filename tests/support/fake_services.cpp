@@ -93,6 +93,7 @@ platform::Outcome FakeServices::readSequentially(const std::string& path, const 
   reads.push_back(path);
   const FakeFile* file = find(path);
   if (file == nullptr) return {false, "not found"};
+  if (!readFails.empty() && path.rfind(readFails, 0) == 0) return {false, "Input/output error"};
   const auto* bytes = reinterpret_cast<const unsigned char*>(file->content.data());
   for (std::size_t at = 0; at < file->content.size(); at += kReadChunk) {
     if (!sink(bytes + at, std::min(kReadChunk, file->content.size() - at))) break;
@@ -127,11 +128,13 @@ platform::Outcome FakeServices::configDataSource(std::uint16_t request, const st
   return repairOutcome;
 }
 
+std::string fixture(const std::string& name) {
+  std::ifstream file(MUTESSEL_ACCESS_FIXTURES "/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 const std::string& soundDatabase() {
-  static const std::string content = [] {
-    std::ifstream file(MUTESSEL_ACCESS_FIXTURES "/adox_jet4.mdb", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  }();
+  static const std::string content = fixture("adox_jet4.mdb");
   return content;
 }
 

@@ -51,6 +51,7 @@ class FakeServices : public platform::Services {
   platform::Outcome repairOutcome{true, ""};
   std::optional<platform::RunTimeError> repairRaises;
   std::optional<platform::RunTimeError> appendRaises;
+  std::string readFails;  // reading back a file whose path begins so fails
 
   platform::ProgramLocation programLocation() override { return {"/opt/tool", kProgramName}; }
   std::string readSetting(const std::string& section, const std::string& key,
@@ -76,6 +77,8 @@ class FakeServices : public platform::Services {
 
 // A small, sound Access database: one of the tests' real fixtures.
 const std::string& soundDatabase();
+// The bytes of a fixture in tests/fixtures/access.
+std::string fixture(const std::string& name);
 
 // A time on the given day, at noon unless said otherwise.
 platform::LocalTime day(int year, int month, int dayOfMonth, int hour = 12, int minute = 0,

@@ -1,115 +1,129 @@
-// The structural check of an Access file, over the sound samples and damage
-// made from them.
-#include "job/access_check.h"
-
+// The structural check of an Access file, over every sound fixture and over
+// damage made from a few of them.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <filesystem>
 #include <functional>
-#include <iterator>
 #include <random>
+
+#include "access/check.h"
+#include "job/sound_copy.h"
+#include "tests/support/fake_services.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes sample(const std::string& name) {
-  std::ifstream in(std::string(MUTESSEL_ACCESS_FIXTURES) + "/" + name, std::ios::binary);
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_FALSE(bytes.empty()) << name;
-  return bytes;
-}
+using Bytes = std::string;
 
 std::string verdict(const Bytes& file, std::size_t chunk) {
-  job::AccessCheck check;
+  jet::Check check;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
   for (std::size_t at = 0; at < file.size(); at += chunk) {
-    if (!check.feed(file.data() + at, std::min(chunk, file.size() - at))) break;
+    if (!check.feed(bytes + at, std::min(chunk, file.size() - at))) break;
   }
   return check.finish();
 }
 
-// Fills [from, to) with bytes from a fixed seed, the same on every system.
-void scramble(Bytes& file, std::size_t from, std::size_t to) {
+// Fills one page with bytes from a fixed seed, the same on every system.
+void scramble(Bytes& file, std::size_t page, std::size_t pageSize) {
   std::mt19937 random(24);
-  for (std::size_t at = from; at < to; ++at) file[at] = static_cast<unsigned char>(random());
+  for (std::size_t at = 0; at < pageSize; ++at) {
+    file[page * pageSize + at] = static_cast<char>(random());
+  }
 }
 
-struct Sample {
-  const char* name;
-  std::size_t pageSize;
-  std::size_t pageInUse;  // a page in use in the middle; 0 where pages are encrypted
-};
-const Sample kSamples[] = {{"delTestV1997.mdb", 2048, 22},
-                           {"adox_jet4.mdb", 4096, 8},
-                           {"db-enc.mdb", 4096, 15},
-                           {"empty2007.accdb", 4096, 48},
-                           {"db2007-enc.accdb", 4096, 0}};
+// The first page of the given type after page 2 that a table owns (not a
+// page of usage maps, owned by none, nor of long values).
+std::size_t firstOfType(const Bytes& file, std::size_t pageSize, char type) {
+  for (std::size_t page = 3; page < file.size() / pageSize; ++page) {
+    const char* p = file.data() + page * pageSize;
+    const bool owned = (p[4] | p[5] | p[6] | p[7]) != 0 && std::string(p + 4, 4) != "LVAL";
+    if (p[0] == type && p[1] == 1 && (type == 2 || owned)) return page;
+  }
+  return 0;
+}
 
 TEST(AccessCheck, PassesEverySoundFileInAnyChunks) {
-  for (const Sample& s : kSamples) {
-    const Bytes file = sample(s.name);
-    Bytes grown = file, oneMore = file;
-    grown.resize(file.size() + 37 * s.pageSize);  // Access grows files by zero pages
-    oneMore.resize(file.size() + s.pageSize);     // the stand-in driver's repair
-    for (const Bytes& sound : {file, grown, oneMore}) {
-      for (std::size_t chunk : {std::size_t{1}, std::size_t{4095}, std::size_t{1} << 20}) {
-        EXPECT_EQ(verdict(sound, chunk), "") << s.name << " in chunks of " << chunk;
-      }
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(MUTESSEL_ACCESS_FIXTURES)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".mdb") == std::string::npos && name.find(".accdb") == std::string::npos) {
+      continue;
     }
+    ++files;
+    const Bytes file = testing_support::fixture(name);
+    const std::size_t pageSize = file[0x14] == 0 ? 2048 : 4096;
+    // Access grows files by zero pages, and the stand-in driver's repair adds one.
+    const Bytes grown = file + Bytes(37 * pageSize, '\0');
+    for (std::size_t chunk : {std::size_t{4095}, std::size_t{1} << 18}) {
+      EXPECT_EQ(verdict(file, chunk), "") << name << " in chunks of " << chunk;
+    }
+    EXPECT_EQ(verdict(grown, 1), "") << name << ", grown, byte by byte";
   }
+  EXPECT_EQ(files, 47);
   // Free pages may hold anything: empty2007's page 66 is free.
-  Bytes stale = sample("empty2007.accdb");
-  scramble(stale, 66 * 4096, 67 * 4096);
+  Bytes stale = testing_support::fixture("empty2007.accdb");
+  scramble(stale, 66, 4096);
   EXPECT_EQ(verdict(stale, 4096), "");
 }
 
 TEST(AccessCheck, CatchesEachDamage) {
   struct Damage {
     const char* kind;
-    bool needsReadablePages;
-    std::function<void(Bytes&, const Sample&)> apply;
-    const char* reason;
+    std::function<void(Bytes&, std::size_t)> apply;  // the file, its page size
+  };
+  const auto zero = [](Bytes& f, std::size_t page, std::size_t from, std::size_t pageSize) {
+    std::fill_n(f.begin() + page * pageSize + from, pageSize - from, '\0');
   };
   const Damage damages[] = {
-      {"nothing", false, [](Bytes& f, const Sample&) { f.clear(); }, "the file is empty"},
-      {"all zeros", false, [](Bytes& f, const Sample&) { f.assign(f.size(), 0); }, "signature"},
-      {"random bytes", false, [](Bytes& f, const Sample&) { scramble(f, 0, f.size()); },
-       "page 0 does not begin"},
-      {"random after page 0", true,
-       [](Bytes& f, const Sample& s) { scramble(f, s.pageSize, f.size()); },
-       "page 1 is not a data page"},
-      {"page 0 zeroed", false,
-       [](Bytes& f, const Sample& s) { std::fill_n(f.begin(), s.pageSize, 0); }, "page 0"},
-      {"catalog zeroed", true,
-       [](Bytes& f, const Sample& s) { std::fill_n(f.begin() + 2 * s.pageSize, s.pageSize, 0); },
-       "page 2 is not a table definition (blank)"},
-      {"cut inside a page", false, [](Bytes& f, const Sample&) { f.resize(f.size() - 100); },
-       "not a whole number of"},
-      {"cut to half the pages", true,
-       [](Bytes& f, const Sample& s) { f.resize(f.size() / s.pageSize / 2 * s.pageSize); },
-       "in use, but the file has"},
-      {"random over a page in use", true,
-       [](Bytes& f, const Sample& s) {
-         scramble(f, s.pageInUse * s.pageSize, (s.pageInUse + 1) * s.pageSize);
-       },
-       "is not a database page"},
-      {"last half zeroed", true,
-       [](Bytes& f, const Sample& s) {
-         std::fill(f.begin() + f.size() / s.pageSize / 2 * s.pageSize, f.end(), 0);
-       },
-       "is blank, but the map of free pages counts it in use"},
+      {"nothing", [](Bytes& f, std::size_t) { f.clear(); }},
+      {"random bytes",
+       [](Bytes& f, std::size_t ps) {
+         for (std::size_t p = 0; p < f.size() / ps; ++p) scramble(f, p, ps);
+       }},
+      {"cut inside a page", [](Bytes& f, std::size_t) { f.resize(f.size() - 100); }},
+      {"cut at a page boundary",
+       [](Bytes& f, std::size_t ps) { f.resize(f.size() / ps * 2 / 3 * ps); }},
+      {"last quarter zeroed",
+       [](Bytes& f, std::size_t ps) {
+         std::fill(f.begin() + f.size() / ps * 3 / 4 * ps, f.end(), '\0');
+       }},
+      {"catalog zeroed", [&](Bytes& f, std::size_t ps) { zero(f, 2, 0, ps); }},
+      {"data page zeroed",
+       [&](Bytes& f, std::size_t ps) { zero(f, firstOfType(f, ps, 1), 0, ps); }},
+      {"table definition zeroed",
+       [&](Bytes& f, std::size_t ps) { zero(f, firstOfType(f, ps, 2), 0, ps); }},
+      {"index leaf zeroed",
+       [&](Bytes& f, std::size_t ps) { zero(f, firstOfType(f, ps, 4), 0, ps); }},
+      {"data page torn",
+       [&](Bytes& f, std::size_t ps) { zero(f, firstOfType(f, ps, 1), ps / 2, ps); }},
+      {"random over a data page",
+       [](Bytes& f, std::size_t ps) { scramble(f, firstOfType(f, ps, 1), ps); }},
   };
-  for (const Damage& d : damages) {
-    for (const Sample& s : kSamples) {
-      if (d.needsReadablePages && s.pageInUse == 0) continue;
-      Bytes file = sample(s.name);
-      d.apply(file, s);
+  for (const char* name : {"delTestV1997.mdb", "adox_jet4.mdb", "empty2007.accdb",
+                           "calcFieldTestV2010.accdb", "testRefGlobalV2000.mdb"}) {
+    const Bytes sound = testing_support::fixture(name);
+    const std::size_t pageSize = sound[0x14] == 0 ? 2048 : 4096;
+    for (const Damage& d : damages) {
+      Bytes file = sound;
+      d.apply(file, pageSize);
       const std::string reason = verdict(file, 4095);
-      EXPECT_NE(reason.find(d.reason), std::string::npos)
-          << d.kind << " on " << s.name << ": " << reason;
+      EXPECT_NE(reason, "") << d.kind << " on " << name;
       EXPECT_EQ(reason.find_first_of(".\n"), std::string::npos) << reason;
     }
   }
+}
+
+TEST(AccessCheck, ACopyNearTheFormatsCeilingSaysSo) {
+  const std::pair<std::uint64_t, const char*> cases[] = {
+      {1932735283, ""},  // a hair under nine tenths of 2^31
+      {1932735284, "Database is 1.8 GB"},
+      {(std::uint64_t{1} << 31) - 4096, "Database is 1.9 GB"},
+  };
+  for (const auto& [bytes, line] : cases) {
+    EXPECT_EQ(job::nearTheCeiling(bytes).substr(0, std::string(line).size()), line) << bytes;
+  }
+  EXPECT_EQ(job::nearTheCeiling(std::uint64_t{1} << 31),
+            "Database is 2.0 GB of the 2 GB an Access file can hold: compact or split it");
 }
 
 }  // namespace

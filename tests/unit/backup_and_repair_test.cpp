@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "tests/support/fake_services.h"
@@ -153,27 +154,36 @@ TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
 }
 
 TEST_F(BackupAndRepair, EightDamagedNightsFailButKeepTheNewestSoundCopy) {
-  for (const char* sound : {"/data/muTesselDb20261129.mdb", "/data/muTesselDb20261130.mdb"}) {
-    services.addFile(sound, soundDatabase());
+  // A large database whose last quarter is lost, and a sound one whose copy
+  // cannot be read back: a copy not proven sound is never taken for one.
+  std::string damaged = testing_support::fixture("testRefGlobalV2000.mdb");
+  std::fill(damaged.begin() + damaged.size() / 4096 * 3 / 4 * 4096, damaged.end(), '\0');
+  for (bool unreadable : {false, true}) {
+    reset();
+    for (const char* sound : {"/data/muTesselDb20261129.mdb", "/data/muTesselDb20261130.mdb"}) {
+      services.addFile(sound, soundDatabase());
+    }
+    services.deleteUnused(kDatabase);
+    services.addFile(kDatabase, unreadable ? soundDatabase() : damaged);
+    if (unreadable) services.readFails = "/data/muTesselDb202612";
+    for (int night = 1; night <= 8; ++night) {
+      output = {};
+      services.setClock({day(2026, 12, night)});
+      std::vector<std::string> lines = run(JobResult::kFailed);
+      EXPECT_TRUE(startsWith(lineAfter(lines, "Copy performed"),
+                             unreadable ? "Backup not sound: it cannot be read: Input/output error"
+                                        : "Backup not sound: page "))
+          << lineAfter(lines, "Copy performed");
+      EXPECT_EQ(services.repairRequests.size(), static_cast<std::size_t>(night));
+      EXPECT_EQ(lineAfter(lines, "Start cleanup old backups"),
+                night < 7 ? "Cleanup of old backups finished"
+                          : "Kept muTesselDb20261130.mdb: the newest sound backup");
+      EXPECT_EQ(services.has("/data/muTesselDb20261129.mdb"), night < 6) << night;
+    }
+    EXPECT_TRUE(services.has("/data/muTesselDb20261130.mdb"));
+    EXPECT_FALSE(services.has("/data/muTesselDb20261201.mdb")) << "its place went to the sound one";
+    EXPECT_TRUE(services.has("/data/muTesselDb20261202.mdb"));
   }
-  std::string damaged = soundDatabase();
-  damaged.replace(0, 4096, 4096, '\0');  // its header page zeroed
-  services.deleteUnused(kDatabase);
-  services.addFile(kDatabase, damaged);
-  for (int night = 1; night <= 8; ++night) {
-    output = {};
-    services.setClock({day(2026, 12, night)});
-    std::vector<std::string> lines = run(JobResult::kFailed);
-    EXPECT_TRUE(startsWith(lineAfter(lines, "Copy performed"), "Backup not sound: page 0"));
-    EXPECT_EQ(services.repairRequests.size(), static_cast<std::size_t>(night));
-    EXPECT_EQ(lineAfter(lines, "Start cleanup old backups"),
-              night < 7 ? "Cleanup of old backups finished"
-                        : "Kept muTesselDb20261130.mdb: the newest sound backup");
-    EXPECT_EQ(services.has("/data/muTesselDb20261129.mdb"), night < 6) << night;
-  }
-  EXPECT_TRUE(services.has("/data/muTesselDb20261130.mdb"));
-  EXPECT_FALSE(services.has("/data/muTesselDb20261201.mdb")) << "its place went to the sound one";
-  EXPECT_TRUE(services.has("/data/muTesselDb20261202.mdb"));
 }
 
 TEST_F(BackupAndRepair, APathWithADoubleQuoteIsNeverSentToTheDriver) {

@@ -1,0 +1,132 @@
+// The structural check of an Access database file (Jet 3, Jet 4 or ACE),
+// fed the file's bytes once, in order, in pieces of any size.
+//
+// A page is required only where something in use names it, and it must then
+// be what the name says: the catalog names each table's definition, a
+// definition its usage maps and index roots, a usage map the pages it
+// counts, an index page its entries' rows and child pages, a row its
+// overflow row and long values. Page 1's map of free pages says which pages
+// are in use; each of those must be named as what it is.
+//
+// The pass keeps six bytes a page (its kind, its owner, the first later page
+// that named it) and the pages that describe the database: table
+// definitions, the pages that hold usage maps, the catalog's data pages.
+// The walk from the catalog happens at the end, over what the pass kept.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "access/format.h"
+
+namespace jet {
+
+class Check {
+ public:
+  Check();
+  // Takes the next bytes of the file. Returns false once the verdict is known
+  // to be "not sound" (the caller may stop reading), true to ask for more.
+  bool feed(const unsigned char* data, std::size_t size);
+  // After the last feed: empty when sound, else one line of plain English
+  // saying why, naming the page and what named it.
+  std::string finish();
+  // The bytes fed so far.
+  std::uint64_t bytes() const { return size_; }
+  // After finish, for tools that damage a file where it counts: whether page
+  // 1's map counts the page in use, and whether pages past page 0 were read.
+  bool countedInUse(std::uint32_t page) const { return page < inUse_.size() && inUse_[page]; }
+  bool readable() const { return !encrypted_; }
+
+  // What a page is, as the pass saw it.
+  enum Kind : std::uint8_t {
+    kUnseen = 0,  // past the end
+    kBlank,
+    kData,
+    kTable,
+    kNode,
+    kLeaf,
+    kUsageMap,
+    kTableLike,  // types 8 and 9: real files hold them, nearly always free
+    kOther,      // anything else: stale bytes of a free page, or damage
+  };
+  // What a page requires of a page it names.
+  enum Want : std::uint8_t {
+    kWantData = 1,   // a data page of the same table
+    kWantIndex,      // an index page of the same table
+    kWantLongValue,  // a long-value page
+  };
+
+ private:
+  struct Facts {
+    unsigned char bytes[6];  // kind and flags, owner's number, first later naming
+  };
+  static constexpr std::uint32_t kFactsBlock = 1 << 12;  // pages a block of facts
+  struct Reference {
+    std::uint32_t from, to;
+    std::uint8_t want;
+  };
+
+  bool fail(std::string reason);
+  bool readHeader();
+  void checkPage(const unsigned char* raw);
+  void readRows(std::uint32_t number, const unsigned char* page, std::uint32_t owner);
+  void readEntries(std::uint32_t number, const unsigned char* page);
+  void name(std::uint32_t from, std::uint32_t to, std::uint8_t want);
+  void learnLayout(std::uint32_t number);
+
+  // The per-page facts, in blocks, so that growing never copies them.
+  Facts& facts(std::uint32_t page);
+  const Facts* known(std::uint32_t page) const;
+  std::uint8_t kind(std::uint32_t page) const;
+  std::uint8_t flags(std::uint32_t page) const;
+  void setFlag(std::uint32_t page, std::uint8_t flag);
+  std::uint32_t owner(std::uint32_t page) const;
+  std::uint32_t claim(std::uint32_t page) const;
+  std::string meets(const Reference& r) const;
+  bool live(std::uint32_t page) const;
+
+  // The walk at the end (walk.cpp).
+  std::string walk();
+  std::string readMap(std::uint32_t pointer, const std::string& whose, std::uint8_t role,
+                      std::uint32_t table);
+  std::string usageMap(const std::vector<unsigned char>& row, const std::string& whose,
+                       std::uint8_t role, std::uint32_t table);
+  std::string countPage(std::uint32_t page, const std::string& whose, std::uint8_t role,
+                        std::uint32_t table);
+  std::string joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes) const;
+  const std::vector<unsigned char>* row(std::uint32_t pointer, std::vector<unsigned char>& into,
+                                        std::string& why) const;
+
+  const Format* format_ = nullptr;
+  std::string reason_;
+  std::uint64_t size_ = 0;            // bytes fed so far
+  std::uint32_t maxPages_ = 0;        // the most pages a file of this format can hold
+  std::uint32_t page_ = 0;            // the number of the next whole page
+  std::uint32_t pages_ = 0;           // at the end: how many the file has
+  bool encrypted_ = false;            // a password-encrypted ACE file: only page 0 is checked
+  std::uint32_t key_ = 0;             // a Jet file's database key; non-zero when pages are encoded
+  std::vector<unsigned char> carry_;  // a page split across feeds
+  std::size_t carried_ = 0;
+  std::vector<unsigned char> decoded_;
+
+  std::vector<std::unique_ptr<Facts[]>> blocks_;
+  std::vector<std::uint32_t> ownerValues_{0};  // owners by their number in Facts
+  std::unordered_map<std::uint32_t, std::uint16_t> ownerNumbers_;
+  std::vector<Reference> failed_;   // references that failed when made
+  std::vector<Reference> pending_;  // later pages named differently by a second page
+  std::vector<std::pair<std::uint32_t, const char*>> malformed_;
+  // The pages that describe the database, decoded.
+  std::map<std::uint32_t, std::vector<unsigned char>> kept_;
+  // Each table's variable-length columns that may point to long values,
+  // known once its definition has been seen.
+  std::map<std::uint32_t, std::vector<std::uint16_t>> longValues_;
+  // At the end: page 1's map, a bit each for pages in use and for free ones.
+  std::vector<bool> inUse_, free_;
+};
+
+}  // namespace jet

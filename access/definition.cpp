@@ -1,0 +1,75 @@
+// Reading a table definition: counts, map pointers, columns with their names,
+// and the real indexes after them.
+#include "access/definition.h"
+
+#include "access/bytes.h"
+
+namespace jet {
+
+std::vector<std::uint16_t> Definition::longValueColumns() const {
+  std::vector<std::uint16_t> found;
+  for (const Column& column : columns) {
+    if ((column.flags & kColumnFixed) == 0 &&
+        (column.type == kColumnMemo || column.type == kColumnOle)) {
+      found.push_back(column.varIndex);
+    }
+  }
+  return found;
+}
+
+Definition readDefinition(const Format& f, const std::vector<unsigned char>& bytes) {
+  Definition d;
+  const std::size_t size = bytes.size();
+  const unsigned char* b = bytes.data();
+  if (size < f.realIndexCountsAt) {
+    d.damage = "is too short for a table definition";
+    return d;
+  }
+  const std::size_t columns = le16(b + f.columnCountAt);
+  const std::size_t indexes = le32(b + f.realIndexCountAt);
+  d.ownedMap = le32(b + f.ownedMapAt);
+  d.freeSpaceMap = le32(b + f.freeSpaceMapAt);
+  // A table has at most 255 columns and 32 indexes; a count past any
+  // definition's room is damage, and bounds every loop below.
+  std::size_t at = f.realIndexCountsAt + indexes * f.realIndexCountSize;
+  if (indexes > 1000 || at + columns * f.columnEntrySize > size) {
+    d.damage = "counts more columns and indexes than it holds";
+    return d;
+  }
+  for (std::size_t n = 0; n < columns; ++n, at += f.columnEntrySize) {
+    Column c;
+    c.type = b[at];
+    c.flags = b[at + f.columnFlagsAt];
+    c.varIndex = le16(b + at + f.columnVarIndexAt);
+    c.fixedOffset = le16(b + at + f.columnFixedAt);
+    if (c.type == 0) {
+      d.damage = "has a column of type 0";
+      return d;
+    }
+    d.columns.push_back(c);
+  }
+  for (Column& c : d.columns) {
+    if (at + f.nameLengthSize > size) {
+      d.damage = "ends inside its column names";
+      return d;
+    }
+    const std::size_t length = f.nameLengthSize == 1 ? b[at] : le16(b + at);
+    at += f.nameLengthSize;
+    if (length == 0 || at + length > size) {
+      d.damage = length == 0 ? "has a column without a name" : "ends inside its column names";
+      return d;
+    }
+    c.name.assign(reinterpret_cast<const char*>(b + at), length);
+    at += length;
+  }
+  if (at + indexes * f.realIndexSize > size) {
+    d.damage = "ends inside its indexes";
+    return d;
+  }
+  for (std::size_t n = 0; n < indexes; ++n, at += f.realIndexSize) {
+    d.indexes.push_back({le32(b + at + f.indexMapAt), le32(b + at + f.indexRootAt)});
+  }
+  return d;
+}
+
+}  // namespace jet

@@ -1,0 +1,39 @@
+// A table definition, read from its pages joined in order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "access/format.h"
+
+namespace jet {
+
+struct Column {
+  std::uint8_t type = 0;
+  std::uint8_t flags = 0;
+  std::uint16_t varIndex = 0;     // among the variable-length columns
+  std::uint16_t fixedOffset = 0;  // in the row's fixed part
+  std::string name;               // as stored: one byte a character in Jet 3, two after
+};
+
+struct RealIndex {
+  std::uint32_t map = 0;  // row pointer of its usage map
+  std::uint32_t root = 0;
+};
+
+struct Definition {
+  std::string damage;  // empty when the definition reads whole
+  std::uint32_t ownedMap = 0;
+  std::uint32_t freeSpaceMap = 0;
+  std::vector<Column> columns;
+  std::vector<RealIndex> indexes;
+  // The variable-length columns whose values may live on long-value pages.
+  std::vector<std::uint16_t> longValueColumns() const;
+};
+
+// `bytes` is the definition's first page, then each continuation from its
+// byte 8 on.
+Definition readDefinition(const Format& format, const std::vector<unsigned char>& bytes);
+
+}  // namespace jet

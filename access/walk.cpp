@@ -1,0 +1,347 @@
+// The walk at the end of the pass: from page 1's map of free pages and the
+// catalog to every table's definition, usage maps and indexes, and then the
+// references each page in use made.
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "access/bytes.h"
+#include "access/check.h"
+#include "access/definition.h"
+
+namespace jet {
+namespace {
+
+constexpr std::uint8_t kLiveRows = 0x10;  // a data page holding a row not deleted
+constexpr std::uint8_t kListed = 0x20;    // named by its table's maps, or a named map holder
+constexpr std::uint8_t kCovered = 0x40;   // inside the range of its table's maps
+
+enum Role : std::uint8_t { kFreePages, kOwnedPages, kFreeSpace, kIndexPages, kHolder };
+
+const char* kindName(std::uint8_t kind) {
+  switch (kind) {
+    case Check::kUnseen:
+      return "past the end";
+    case Check::kBlank:
+      return "blank";
+    case Check::kData:
+      return "a data page";
+    case Check::kTable:
+      return "a table definition";
+    case Check::kNode:
+    case Check::kLeaf:
+      return "an index page";
+    case Check::kUsageMap:
+      return "a usage map page";
+    case Check::kTableLike:
+      return "a page of type 8 or 9";
+    default:
+      return "no database page";
+  }
+}
+
+std::string table(std::uint32_t page) { return "table definition " + std::to_string(page); }
+std::string at(std::uint32_t page) { return "page " + std::to_string(page); }
+
+}  // namespace
+
+bool Check::live(std::uint32_t page) const {
+  if (page >= pages_) return false;
+  return (flags(page) & kListed) != 0 || inUse_[page];
+}
+
+std::string Check::meets(const Reference& r) const {
+  const char* as = r.want == kWantData    ? " as a row of its table"
+                   : r.want == kWantIndex ? " as an index page of its table"
+                                          : " as a long value";
+  const std::string by = ", but " + std::string(kindName(kind(r.from))) + " " +
+                         std::to_string(r.from) + " names it" + as;
+  if (r.to >= maxPages_) return at(r.to) + " lies beyond any Access file" + by;
+  const std::uint8_t k = kind(r.to);
+  if (k == kUnseen) {
+    return at(r.to) + " is past the end (the file has " + std::to_string(pages_) + " pages)" + by;
+  }
+  const bool kindOk = r.want == kWantIndex ? (k == kNode || k == kLeaf) : k == kData;
+  if (!kindOk) return at(r.to) + " is " + kindName(k) + by;
+  const std::uint32_t wanted = r.want == kWantLongValue ? kLongValueOwner : owner(r.from);
+  if (owner(r.to) != wanted) {
+    const std::uint32_t o = owner(r.to);
+    return at(r.to) + " belongs to " +
+           (o == kLongValueOwner ? std::string("the long values") : table(o)) + by;
+  }
+  return {};
+}
+
+std::string Check::joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes) const {
+  bytes.clear();
+  std::uint32_t page = head;
+  for (std::size_t pages = 0; page != 0; ++pages) {
+    const auto kept = kept_.find(page);
+    if (kept == kept_.end() || pages > kept_.size()) {
+      return at(page) + ", which " + table(head) + " continues on, is " +
+             (pages > kept_.size() ? "part of a loop" : kindName(kind(page)));
+    }
+    const std::vector<unsigned char>& p = kept->second;
+    if (p[0] != kTablePage)
+      return at(page) + ", which " + table(head) + " continues on, is " + kindName(kind(page));
+    bytes.insert(bytes.end(), p.begin() + (pages == 0 ? 0 : kTableContinuesAt), p.end());
+    page = le32(p.data() + kNextTablePageAt);
+  }
+  return {};
+}
+
+// The bytes of the row at `pointer` (page << 8 | row), from a kept page.
+const std::vector<unsigned char>* Check::row(std::uint32_t pointer,
+                                             std::vector<unsigned char>& into,
+                                             std::string& why) const {
+  const std::uint32_t page = pointer >> 8, number = pointer & 0xFF;
+  const auto kept = kept_.find(page);
+  if (kept == kept_.end() || kind(page) != kData) {
+    why = at(page) + " is " + kindName(kind(page));
+    return nullptr;
+  }
+  const unsigned char* p = kept->second.data();
+  const Format& f = *format_;
+  const std::size_t rows = le16(p + f.rowCountAt);
+  if (number >= rows || f.rowCountAt + 2 + 2 * rows > f.pageSize) {
+    why = at(page) + " holds no row " + std::to_string(number);
+    return nullptr;
+  }
+  const std::uint16_t word = le16(p + f.rowCountAt + 2 + 2 * number);
+  const std::size_t start = word & kRowStartMask;
+  const std::size_t end =
+      number == 0 ? f.pageSize : le16(p + f.rowCountAt + 2 * number) & kRowStartMask;
+  if ((word & kRowDeleted) || start >= end || end > f.pageSize) {
+    why = at(page) + "'s row " + std::to_string(number) + " is deleted or misplaced";
+    return nullptr;
+  }
+  into.assign(p + start, p + end);
+  return &into;
+}
+
+// One page that a usage map counts: what it must then be.
+std::string Check::countPage(std::uint32_t page, const std::string& whose, std::uint8_t role,
+                             std::uint32_t owningTable) {
+  if (page >= pages_) {
+    return whose + " names " + at(page) + ", but the file has " + std::to_string(pages_) + " pages";
+  }
+  const std::uint8_t k = kind(page);
+  const bool index = role == kIndexPages;
+  if (index ? (k != kNode && k != kLeaf) : k != kData) {
+    return at(page) + " is " + kindName(k) + ", but " + whose + " names it";
+  }
+  if (owner(page) != owningTable) {
+    return at(page) + " belongs to " + table(owner(page)) + ", but " + whose + " names it";
+  }
+  if (role != kFreeSpace) setFlag(page, kListed);
+  return {};
+}
+
+std::string Check::usageMap(const std::vector<unsigned char>& r, const std::string& whose,
+                            std::uint8_t role, std::uint32_t owningTable) {
+  const std::uint32_t pageSize = format_->pageSize;
+  // Each mapped page with its bit: set for a free page in page 1's map, for a
+  // counted page in a table's.
+  std::string damage;
+  const auto visit = [&](std::uint32_t page, bool set) {
+    if (!damage.empty()) return;
+    if (role == kFreePages) {
+      if (page < pages_) (set ? free_ : inUse_)[page] = true;
+      return;
+    }
+    if (page < pages_ && owner(page) == owningTable) setFlag(page, kCovered);
+    if (set) damage = countPage(page, whose, role, owningTable);
+  };
+  if (r.empty()) return whose + " is an empty row";
+  if (r[0] == kInlineMap) {
+    if (r.size() < 5) return whose + " is too short";
+    const std::uint64_t first = le32(r.data() + 1);
+    for (std::size_t bit = 0; bit < (r.size() - 5) * 8 && damage.empty(); ++bit) {
+      const std::uint64_t page = first + bit;
+      const bool set = (r[5 + bit / 8] >> (bit % 8)) & 1;
+      // Pages past the end read as free in page 1's map; one counted in use
+      // was cut off.
+      if (role == kFreePages && page >= pages_ && !set && page < maxPages_) {
+        return "the map of free pages counts " + at(static_cast<std::uint32_t>(page)) +
+               " in use, but the file has " + std::to_string(pages_) + " pages";
+      }
+      if (page < maxPages_) visit(static_cast<std::uint32_t>(page), set);
+    }
+    return damage;
+  }
+  if (r[0] != kReferenceMap) return whose + " is of unknown type " + std::to_string(r[0]);
+  const std::uint64_t span = std::uint64_t{pageSize - kUsageMapBitsAt} * 8;
+  for (std::size_t j = 0; 1 + 4 * (j + 1) <= r.size() && j * span < maxPages_; ++j) {
+    const std::uint32_t mapPage = le32(r.data() + 1 + 4 * j);
+    if (mapPage == 0) continue;  // a range without a page says nothing either way
+    const auto kept = kept_.find(mapPage);
+    if (mapPage >= pages_ || kept == kept_.end() || kind(mapPage) != kUsageMap) {
+      return at(mapPage) + " is " + kindName(kind(mapPage)) + ", but " + whose +
+             " names it as a usage map page";
+    }
+    setFlag(mapPage, kListed);
+    const unsigned char* bits = kept->second.data() + kUsageMapBitsAt;
+    for (std::uint64_t bit = 0; bit < span && damage.empty(); ++bit) {
+      const std::uint64_t page = j * span + bit;
+      if (page >= pages_ && role == kFreePages) break;
+      if (page < maxPages_)
+        visit(static_cast<std::uint32_t>(page), (bits[bit / 8] >> (bit % 8)) & 1);
+    }
+    if (!damage.empty()) return damage;
+  }
+  return damage;
+}
+
+std::string Check::readMap(std::uint32_t pointer, const std::string& whose, std::uint8_t role,
+                           std::uint32_t owningTable) {
+  if (pointer == 0) return {};
+  std::vector<unsigned char> bytes;
+  std::string why;
+  if (!row(pointer, bytes, why)) return whose + " is held nowhere: " + why;
+  setFlag(pointer >> 8, kListed);
+  return usageMap(bytes, whose, role, owningTable);
+}
+
+std::string Check::walk() {
+  const Format& f = *format_;
+  inUse_.assign(pages_, false);
+  free_.assign(pages_, false);
+  std::string damage = readMap(1 << 8, "the map of free pages", kFreePages, 0);
+  if (!damage.empty()) return damage;
+
+  // The catalog: its rows of type 1 name the tables' definitions.
+  std::vector<unsigned char> bytes;
+  if (!(damage = joinDefinition(2, bytes)).empty()) return damage;
+  const Definition catalog = readDefinition(f, bytes);
+  if (!catalog.damage.empty()) return "the catalog's definition " + catalog.damage;
+  const Column *id = nullptr, *type = nullptr;
+  for (const Column& c : catalog.columns) {
+    const std::string idName = f.nameLengthSize == 1 ? "Id" : std::string("I\0d\0", 4);
+    const std::string typeName = f.nameLengthSize == 1 ? "Type" : std::string("T\0y\0p\0e\0", 8);
+    if ((c.flags & kColumnFixed) && c.name == idName) id = &c;
+    if ((c.flags & kColumnFixed) && c.name == typeName) type = &c;
+  }
+  if (!id || !type) return "the catalog's definition has no Id and Type columns";
+  if (!(damage = readMap(catalog.ownedMap, "the catalog's map of owned pages", kOwnedPages, 2))
+           .empty()) {
+    return damage;
+  }
+  std::set<std::uint32_t> tables{2};
+  for (const auto& [number, page] : kept_) {
+    if (owner(number) != 2 || kind(number) != kData || !(flags(number) & kListed)) continue;
+    const std::size_t rows = le16(page.data() + f.rowCountAt);
+    std::size_t end = f.pageSize;
+    for (std::size_t n = 0; n < rows && f.rowCountAt + 2 + 2 * rows <= f.pageSize; ++n) {
+      const std::uint16_t word = le16(page.data() + f.rowCountAt + 2 + 2 * n);
+      const std::size_t start = word & kRowStartMask, rowEnd = end;
+      end = std::min(end, start);
+      const std::size_t fixed = f.columnCountSize;
+      if ((word & (kRowDeleted | kRowOverflow)) || start >= rowEnd ||
+          start + fixed + std::max(id->fixedOffset + 4, type->fixedOffset + 2) > rowEnd) {
+        continue;
+      }
+      const unsigned char* r = page.data() + start + fixed;
+      if (le16(r + type->fixedOffset) != kTableEntryType) continue;
+      const std::uint32_t definition = le32(r + id->fixedOffset) & 0xFFFFFF;
+      if (kind(definition) != kTable) {
+        return at(definition) + " is " + kindName(kind(definition)) +
+               ", but the catalog names it as a table definition";
+      }
+      tables.insert(definition);
+    }
+  }
+  // Tables the catalog does not list as such (linked and hidden ones) still
+  // own pages: every definition in use that continues no other counts.
+  std::set<std::uint32_t> continuations;
+  for (const auto& [number, page] : kept_) {
+    if (page[0] == kTablePage && inUse_[number]) {
+      continuations.insert(le32(page.data() + kNextTablePageAt));
+    }
+  }
+  for (const auto& [number, page] : kept_) {
+    if (page[0] == kTablePage && inUse_[number] && !continuations.count(number)) {
+      tables.insert(number);
+    }
+  }
+
+  for (std::uint32_t t : tables) {
+    if (!(damage = joinDefinition(t, bytes)).empty()) return damage;
+    const Definition d = readDefinition(f, bytes);
+    if (!d.damage.empty()) return table(t) + " " + d.damage;
+    const std::string name = table(t) + "'s ";
+    if (!(damage = readMap(d.ownedMap, name + "map of owned pages", kOwnedPages, t)).empty() ||
+        !(damage = readMap(d.freeSpaceMap, name + "map of free space", kFreeSpace, t)).empty()) {
+      return damage;
+    }
+    for (const RealIndex& index : d.indexes) {
+      if (!(damage = readMap(index.map, name + "index map", kIndexPages, t)).empty()) {
+        return damage;
+      }
+      const std::uint8_t k = kind(index.root);
+      if (index.root != 0 && ((k != kNode && k != kLeaf) || owner(index.root) != t)) {
+        return at(index.root) + " is " +
+               (k == kNode || k == kLeaf ? "an index page of " + table(owner(index.root))
+                                         : kindName(k)) +
+               ", but " + table(t) + " names it as an index root";
+      }
+    }
+  }
+
+  // Each page in use must be named as what it is.
+  for (std::uint32_t p = 3; p < pages_; ++p) {
+    if (!inUse_[p]) continue;
+    const std::uint8_t k = kind(p), fl = flags(p);
+    const std::uint32_t o = owner(p);
+    if (k == kOther)
+      return at(p) + " is not a database page, but the map of free pages counts it in use";
+    const bool rows = k == kData && (fl & kLiveRows) && o > 1 && o != kLongValueOwner;
+    if (!rows && k != kNode && k != kLeaf) continue;
+    if (!tables.count(o)) {
+      return at(p) + ", " + kindName(k) + " in use, names " + at(o) +
+             " as its table, but that is " +
+             (kind(o) == kTable ? "a table nobody names" : kindName(kind(o)));
+    }
+    if ((fl & kCovered) && !(fl & kListed)) {
+      return at(p) + " is " + kindName(k) + " of " + table(o) + ", but " +
+             (k == kData ? "its map of owned pages" : "none of its index maps") + " names it";
+    }
+  }
+  // What the pages in use named.
+  for (const auto& [p, what] : malformed_) {
+    if (live(p)) return at(p) + ", in use, is damaged: " + what;
+  }
+  for (const std::vector<Reference>* list : {&failed_, &pending_}) {
+    for (const Reference& r : *list) {
+      if (live(r.from) && !(damage = meets(r)).empty()) return damage;
+    }
+  }
+  const std::uint32_t named = static_cast<std::uint32_t>(blocks_.size()) * kFactsBlock;
+  for (std::uint32_t p = 0; p < named; ++p) {
+    if (!known(p)) continue;
+    const std::uint32_t c = claim(p);
+    if (c == 0) continue;
+    const Reference r{c >> 4, p, static_cast<std::uint8_t>(c & 15)};
+    if (live(r.from) && !(damage = meets(r)).empty()) return damage;
+  }
+  return {};
+}
+
+std::string Check::finish() {
+  if (!reason_.empty()) return reason_;
+  if (size_ == 0) return "the file is empty";
+  if (!format_) {
+    return "the file is " + std::to_string(size_) + " bytes, too short for a database";
+  }
+  if (size_ % format_->pageSize != 0) {
+    return "the file is " + std::to_string(size_) + " bytes, not a whole number of " +
+           std::to_string(format_->pageSize) + "-byte pages";
+  }
+  pages_ = static_cast<std::uint32_t>(size_ / format_->pageSize);
+  if (pages_ < 3) {
+    return "the file has " + std::to_string(pages_) + " pages, fewer than the 3 of any database";
+  }
+  if (encrypted_) return {};
+  return walk();
+}
+
+}  // namespace jet

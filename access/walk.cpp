@@ -2,7 +2,6 @@
 // catalog to every table's definition, usage maps and indexes, and then the
 // references each page in use made.
 #include <algorithm>
-#include <functional>
 #include <set>
 
 #include "access/bytes.h"
@@ -16,7 +15,7 @@ constexpr std::uint8_t kLiveRows = 0x10;  // a data page holding a row not delet
 constexpr std::uint8_t kListed = 0x20;    // named by its table's maps, or a named map holder
 constexpr std::uint8_t kCovered = 0x40;   // inside the range of its table's maps
 
-enum Role : std::uint8_t { kFreePages, kOwnedPages, kFreeSpace, kIndexPages, kHolder };
+enum Role : std::uint8_t { kFreePages, kOwnedPages, kFreeSpace, kIndexPages };
 
 const char* kindName(std::uint8_t kind) {
   switch (kind) {

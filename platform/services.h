@@ -152,8 +152,10 @@ class Services {
                               const std::string& lockFile) = 0;
 
   // How much of a file readSequentially hands over at a time: a fixed
-  // amount, so that reading a copy of any size takes the same memory.
-  static constexpr std::size_t kReadChunk = std::size_t{1} << 18;
+  // amount, so that reading a copy of any size takes the same memory. 64 KiB
+  // rather than 256: the larger pieces cost 192 KiB more at the peak and read
+  // a copy from the page cache more slowly (docs/benchmarks.md).
+  static constexpr std::size_t kReadChunk = std::size_t{1} << 16;
 
   // Reads the file once from its start to its end, handing its bytes to
   // `sink` in order, at most kReadChunk at a time; `sink` returns false to

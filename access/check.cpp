@@ -19,6 +19,9 @@ constexpr std::size_t kKeyInMask = 0x3E - kMaskedAt;
 constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encryption header
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
 constexpr std::uint8_t kKindMask = 0x0F;
+// A database of 32,768 objects, Access's most, needs far fewer pages to
+// describe them.
+constexpr std::size_t kKeptMost = 32768;
 
 bool allZero(const unsigned char* p, std::size_t size) {
   static const std::array<unsigned char, 4096> zeros{};
@@ -133,7 +136,7 @@ bool Check::readHeader() {
   // header; its other pages cannot be read without the password.
   encrypted_ = ace && (key_ != 0 || p[kEncryptionInfoAt] != 0 || p[kEncryptionInfoAt + 1] != 0);
   carry_.resize(format_->pageSize);
-  decoded_.resize(format_->pageSize);
+  if (key_ != 0) decoded_.resize(format_->pageSize);
   return true;
 }
 
@@ -210,7 +213,16 @@ void Check::checkPage(const unsigned char* raw) {
   // catalog's rows.
   const bool describes = k == kTable || k == kUsageMap ||
                          (k == kData && (number == 1 || ownerValue == 0 || ownerValue == 2));
-  if (describes) kept_[number].assign(page, page + pageSize);
+  if (describes) {
+    // Bounded, so that a copy whose every page claims to describe tables
+    // costs a verdict, not the file's size in memory.
+    if (kept_.size() >= kKeptMost) {
+      fail("the file has more than " + std::to_string(kKeptMost) +
+           " pages of table definitions, usage maps and catalog rows, more than a database uses");
+      return;
+    }
+    kept_[number].assign(page, page + pageSize);
+  }
   if (k == kTable) learnLayout(number);
   if (k == kData) readRows(number, page, ownerValue);
   if (k == kNode || k == kLeaf) readEntries(number, page);

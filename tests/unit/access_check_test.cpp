@@ -113,6 +113,13 @@ TEST(AccessCheck, CatchesEachDamage) {
   }
 }
 
+TEST(AccessCheck, AFileOfTableDefinitionsAloneCostsAVerdictNotItsSize) {
+  Bytes hostile = testing_support::fixture("delTestV1997.mdb").substr(0, 3 * 2048);
+  hostile.resize(40000 * 2048, '\0');
+  for (std::size_t page = 3; page < 40000; ++page) hostile.replace(page * 2048, 2, "\x02\x01");
+  EXPECT_NE(verdict(hostile, 1 << 16).find("more than 32768 pages"), std::string::npos);
+}
+
 TEST(AccessCheck, ACopyNearTheFormatsCeilingSaysSo) {
   const std::pair<std::uint64_t, const char*> cases[] = {
       {1932735283, ""},  // a hair under nine tenths of 2^31

@@ -94,6 +94,7 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   // compacting is how Access mends what it can; the night fails, so that
   // someone looks before the last sound copy would be gone.
   const CopyVerdict verdict = checkCopy(services, datedCopy);
+  services.returnFreedMemory();
   const std::string& damage = verdict.damage;
   if (!damage.empty()) lblOutput.appendLine("Backup not sound: " + damage);
   const std::string ceiling = damage.empty() ? nearTheCeiling(verdict.bytes) : "";

@@ -38,6 +38,7 @@ class PosixServices final : public Services {
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
+  void returnFreedMemory() override;
 
  private:
   // Read once, at the start: an upgrade that replaces the program's file

@@ -163,6 +163,11 @@ class Services {
   using ReadSink = std::function<bool(const unsigned char* data, std::size_t size)>;
   virtual Outcome readSequentially(const std::string& path, const ReadSink& sink) = 0;
 
+  // Hands memory the program has freed back to the system where the system
+  // keeps it otherwise, so that what a night loads later (the installer's
+  // libraries) does not add to what the check of the copy left behind.
+  virtual void returnFreedMemory() {}
+
   // Appends `text` and CR LF to the file in one write, creating the file when
   // missing. Raises RunTimeError when the file cannot be opened or written.
   virtual void appendText(const std::string& path, const std::string& text) = 0;

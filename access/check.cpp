@@ -8,6 +8,7 @@
 
 #include "access/bytes.h"
 #include "access/definition.h"
+#include "access/rows.h"
 
 namespace jet {
 namespace {
@@ -238,44 +239,42 @@ void Check::learnLayout(std::uint32_t number) {
 
 void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint32_t ownerValue) {
   const Format& f = *format_;
-  const std::size_t rows = le16(page + f.rowCountAt);
-  const std::size_t tableEnd = f.rowCountAt + 2 + 2 * rows;
-  if (tableEnd > f.pageSize) return malformed_.emplace_back(number, "its row count"), void();
+  const std::optional<std::size_t> rows = rowCount(f, page);
+  if (!rows) return malformed_.emplace_back(number, "its row count"), void();
+  const std::size_t tableEnd = f.rowCountAt + 2 + 2 * *rows;
   // Map rows (owner 0, page 1) and long values hold no columns.
   const bool columns = number != 1 && ownerValue != 0 && ownerValue != kLongValueOwner;
   const auto layout = longValues_.find(ownerValue);
   const bool longValues =
       f.columnCountSize == 2 && layout != longValues_.end() && !layout->second.empty();
-  std::size_t end = f.pageSize;  // rows run from the end of the page downward
   bool live = false;
-  for (std::size_t n = 0; n < rows; ++n) {
-    const std::uint16_t word = le16(page + f.rowCountAt + 2 + 2 * n);
-    const std::size_t start = word & kRowStartMask;
-    const std::size_t rowEnd = end;
-    end = std::min(end, start);
-    if (word & kRowDeleted) continue;
+  const char* damage = nullptr;
+  const auto bad = [&](const char* what) {
+    damage = what;
+    return false;
+  };
+  eachRow(f, page, *rows, [&](const Row& r) {
+    if (r.deleted()) return true;
     live = true;
-    if (start < tableEnd || start >= rowEnd) {
-      return malformed_.emplace_back(number, "a row's offset"), void();
-    }
-    const unsigned char* row = page + start;
-    const std::size_t size = rowEnd - start;
-    if (word & kRowOverflow) {
-      if (size < 4) return malformed_.emplace_back(number, "an overflow row"), void();
+    if (r.start < tableEnd || r.start >= r.end) return bad("a row's offset");
+    const unsigned char* row = page + r.start;
+    const std::size_t size = r.end - r.start;
+    if (r.word & kRowOverflow) {
+      if (size < 4) return bad("an overflow row");
       name(number, le32(row) >> 8, kWantData);
-      continue;
+      return true;
     }
-    if (!columns) continue;
+    if (!columns) return true;
     const std::size_t count = f.columnCountSize == 1 ? row[0] : le16(row);
-    if (count == 0) return malformed_.emplace_back(number, "a row with no columns"), void();
-    if (!longValues) continue;
+    if (count == 0) return bad("a row with no columns");
+    if (!longValues) return true;
     // The end of a Jet 4 row: the variable columns' offsets, last first
     // nearest the end, their count, and the null mask.
     const std::size_t nulls = (count + 7) / 8;
-    if (size < 2 + nulls + 2) continue;
+    if (size < 2 + nulls + 2) return true;
     const std::size_t varCountAt = size - nulls - 2;
     const std::size_t vars = le16(row + varCountAt);
-    if (varCountAt < 2 + 2 * (vars + 1)) continue;
+    if (varCountAt < 2 + 2 * (vars + 1)) return true;
     for (std::uint16_t column : layout->second) {
       if (column >= vars) continue;
       const std::size_t from = le16(row + varCountAt - 2 * (column + 1));
@@ -286,7 +285,9 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
       if ((le32(value) & 0xFFFFFF) == 0 || (how != kLongValueOneRow && how != 0)) continue;
       name(number, le32(value + 4) >> 8, kWantLongValue);
     }
-  }
+    return true;
+  });
+  if (damage) return malformed_.emplace_back(number, damage), void();
   if (live) setFlag(number, 0x10);
 }
 

@@ -7,6 +7,7 @@
 #include "access/bytes.h"
 #include "access/check.h"
 #include "access/definition.h"
+#include "access/rows.h"
 
 namespace jet {
 namespace {
@@ -100,21 +101,21 @@ const std::vector<unsigned char>* Check::row(std::uint32_t pointer,
     return nullptr;
   }
   const unsigned char* p = kept->second.data();
-  const Format& f = *format_;
-  const std::size_t rows = le16(p + f.rowCountAt);
-  if (number >= rows || f.rowCountAt + 2 + 2 * rows > f.pageSize) {
+  const std::optional<std::size_t> rows = rowCount(*format_, p);
+  if (!rows || number >= *rows) {
     why = at(page) + " holds no row " + std::to_string(number);
     return nullptr;
   }
-  const std::uint16_t word = le16(p + f.rowCountAt + 2 + 2 * number);
-  const std::size_t start = word & kRowStartMask;
-  const std::size_t end =
-      number == 0 ? f.pageSize : le16(p + f.rowCountAt + 2 * number) & kRowStartMask;
-  if ((word & kRowDeleted) || start >= end || end > f.pageSize) {
+  std::optional<Row> found;
+  eachRow(*format_, p, number + 1, [&](const Row& r) {
+    if (r.number == number) found = r;
+    return true;
+  });
+  if (found->deleted() || found->start >= found->end) {
     why = at(page) + "'s row " + std::to_string(number) + " is deleted or misplaced";
     return nullptr;
   }
-  into.assign(p + start, p + end);
+  into.assign(p + found->start, p + found->end);
   return &into;
 }
 
@@ -228,26 +229,23 @@ std::string Check::walk() {
   std::set<std::uint32_t> tables{2};
   for (const auto& [number, page] : kept_) {
     if (owner(number) != 2 || kind(number) != kData || !(flags(number) & kListed)) continue;
-    const std::size_t rows = le16(page.data() + f.rowCountAt);
-    std::size_t end = f.pageSize;
-    for (std::size_t n = 0; n < rows && f.rowCountAt + 2 + 2 * rows <= f.pageSize; ++n) {
-      const std::uint16_t word = le16(page.data() + f.rowCountAt + 2 + 2 * n);
-      const std::size_t start = word & kRowStartMask, rowEnd = end;
-      end = std::min(end, start);
-      const std::size_t fixed = f.columnCountSize;
-      if ((word & (kRowDeleted | kRowOverflow)) || start >= rowEnd ||
-          start + fixed + std::max(id->fixedOffset + 4, type->fixedOffset + 2) > rowEnd) {
-        continue;
-      }
-      const unsigned char* r = page.data() + start + fixed;
-      if (le16(r + type->fixedOffset) != kTableEntryType) continue;
-      const std::uint32_t definition = le32(r + id->fixedOffset) & 0xFFFFFF;
+    const std::optional<std::size_t> rows = rowCount(f, page.data());
+    const std::size_t fixed = f.columnCountSize;
+    const std::size_t needed = fixed + std::max(id->fixedOffset + 4, type->fixedOffset + 2);
+    eachRow(f, page.data(), rows.value_or(0), [&](const Row& r) {
+      if ((r.word & (kRowDeleted | kRowOverflow)) || r.start + needed > r.end) return true;
+      const unsigned char* fields = page.data() + r.start + fixed;
+      if (le16(fields + type->fixedOffset) != kTableEntryType) return true;
+      const std::uint32_t definition = le32(fields + id->fixedOffset) & 0xFFFFFF;
       if (kind(definition) != kTable) {
-        return at(definition) + " is " + kindName(kind(definition)) +
-               ", but the catalog names it as a table definition";
+        damage = at(definition) + " is " + kindName(kind(definition)) +
+                 ", but the catalog names it as a table definition";
+        return false;
       }
       tables.insert(definition);
-    }
+      return true;
+    });
+    if (!damage.empty()) return damage;
   }
   // Tables the catalog does not list as such (linked and hidden ones) still
   // own pages: every definition in use that continues no other counts.

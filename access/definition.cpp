@@ -27,6 +27,7 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
   }
   const std::size_t columns = le16(b + f.columnCountAt);
   const std::size_t indexes = le32(b + f.realIndexCountAt);
+  d.tableType = b[f.tableTypeAt];
   d.ownedMap = le32(b + f.ownedMapAt);
   d.freeSpaceMap = le32(b + f.freeSpaceMapAt);
   // A table has at most 255 columns and 32 indexes; a count past any
@@ -40,8 +41,10 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
     Column c;
     c.type = b[at];
     c.flags = b[at + f.columnFlagsAt];
+    c.number = le16(b + at + f.columnNumberAt);
     c.varIndex = le16(b + at + f.columnVarIndexAt);
     c.fixedOffset = le16(b + at + f.columnFixedAt);
+    c.length = le16(b + at + f.columnLengthAt);
     if (c.type == 0) {
       d.damage = "has a column of type 0";
       return d;

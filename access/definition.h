@@ -12,8 +12,10 @@ namespace jet {
 struct Column {
   std::uint8_t type = 0;
   std::uint8_t flags = 0;
+  std::uint16_t number = 0;       // its place in a row's null mask
   std::uint16_t varIndex = 0;     // among the variable-length columns
   std::uint16_t fixedOffset = 0;  // in the row's fixed part
+  std::uint16_t length = 0;       // the most bytes a value takes
   std::string name;               // as stored: one byte a character in Jet 3, two after
 };
 
@@ -24,6 +26,7 @@ struct RealIndex {
 
 struct Definition {
   std::string damage;  // empty when the definition reads whole
+  std::uint8_t tableType = 0;
   std::uint32_t ownedMap = 0;
   std::uint32_t freeSpaceMap = 0;
   std::vector<Column> columns;

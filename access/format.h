@@ -24,9 +24,11 @@ struct Format {
   std::size_t realIndexCountsAt;  // one entry a real index, before the columns
   std::size_t realIndexCountSize;
   std::size_t columnEntrySize;
+  std::size_t columnNumberAt;    // within a column entry
   std::size_t columnVarIndexAt;  // within a column entry
   std::size_t columnFlagsAt;
-  std::size_t columnFixedAt;   // where a fixed column sits in its row's fixed part
+  std::size_t columnFixedAt;  // where a fixed column sits in its row's fixed part
+  std::size_t columnLengthAt;
   std::size_t nameLengthSize;  // each column name: its length, then its bytes
   std::size_t realIndexSize;
   std::size_t indexMapAt;   // within a real index
@@ -36,12 +38,12 @@ struct Format {
   std::size_t entriesAt;
 };
 
-// Access 97: 2 KiB pages.
-constexpr Format kJet3{2048, 8, 1,  20, 25, 31, 35, 39, 43,   8,
-                       18,   3, 13, 14, 1,  39, 30, 34, 0x16, 0xF8};
+// Access 97: 2 KiB pages. The fields in the order above.
+constexpr Format kJet3{2048, 8, 1,  20, 25, 31, 35, 39, 43, 8,    18,
+                       1,    3, 13, 14, 16, 1,  39, 30, 34, 0x16, 0xF8};
 // Access 2000 and later (Jet 4 and ACE): 4 KiB pages.
-constexpr Format kJet4{4096, 12, 2,  40, 45, 51, 55, 59, 63,   12,
-                       25,   7,  15, 21, 2,  52, 34, 38, 0x1B, 0x1E0};
+constexpr Format kJet4{4096, 12, 2,  40, 45, 51, 55, 59, 63, 12,   25,
+                       5,    7,  15, 21, 23, 2,  52, 34, 38, 0x1B, 0x1E0};
 
 // Facts both formats share.
 enum PageType : std::uint8_t {

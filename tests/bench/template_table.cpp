@@ -5,71 +5,49 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
+
+#include "access/rows.h"
 
 namespace bench {
 namespace {
 
-// Jet 4 table definitions.
-constexpr std::size_t kTableTypeAt = 40, kColumnCountAt = 45, kIndexCountAt = 47;
-constexpr std::size_t kRealIndexCountAt = 51, kOwnedMapAt = 55, kRealIndexesAt = 63;
-constexpr std::size_t kRealIndexSize = 12, kColumnEntrySize = 25;
 constexpr std::uint8_t kUserTable = 'N';
 
 bool isDataPage(const Page& p) { return p[0] == 1 && p[1] == 1; }
 
 // The definition at `head`, its continuations joined from their byte 8.
-std::string joinDefinition(const std::vector<Page>& pages, std::uint32_t head, Page& bytes) {
-  bytes.clear();
+std::string readDefinition(const std::vector<Page>& pages, std::uint32_t head, jet::Definition& d) {
+  Page bytes;
   for (std::uint32_t page = head, n = 0; page != 0; page = le32(&pages[page][4]), ++n) {
     if (page >= pages.size() || pages[page][0] != 2 || n > pages.size()) {
       return "table definition " + std::to_string(head) + " does not read whole";
     }
     bytes.insert(bytes.end(), pages[page].begin() + (n == 0 ? 0 : 8), pages[page].end());
   }
-  return {};
-}
-
-std::string readColumns(const Page& b, std::vector<Column>& columns) {
-  const std::size_t count = le16(&b[kColumnCountAt]);
-  std::size_t at = kRealIndexesAt + kRealIndexSize * le32(&b[kRealIndexCountAt]);
-  for (std::size_t n = 0; n < count; ++n, at += kColumnEntrySize) {
-    if (at + kColumnEntrySize > b.size()) return "a definition ends inside its columns";
-    Column c;
-    c.type = b[at];
-    c.number = static_cast<std::uint16_t>(le16(&b[at + 5]));
-    c.varIndex = static_cast<std::uint16_t>(le16(&b[at + 7]));
-    c.flags = b[at + 15];
-    c.fixedAt = static_cast<std::uint16_t>(le16(&b[at + 21]));
-    c.length = static_cast<std::uint16_t>(le16(&b[at + 23]));
-    columns.push_back(c);
-  }
-  for (Column& c : columns) {
-    const std::size_t length = at + 2 <= b.size() ? le16(&b[at]) : b.size();
-    if (at + 2 + length > b.size()) return "a definition ends inside its column names";
-    c.name.assign(b.begin() + at + 2, b.begin() + at + 2 + length);
-    at += 2 + length;
-  }
-  return {};
+  d = jet::readDefinition(jet::kJet4, bytes);
+  return d.damage;
 }
 
 // Whether `page` defines a table make_database can fill, and its layout.
 bool fillable(const std::vector<Page>& pages, std::uint32_t page, Table& t) {
-  Page b;
-  if (page >= pages.size() || !joinDefinition(pages, page, b).empty()) return false;
-  if (b[kTableTypeAt] != kUserTable || le32(&b[kIndexCountAt]) != 0 ||
-      le32(&b[kRealIndexCountAt]) != 0 || le32(&b[kOwnedMapAt]) == 0) {
+  jet::Definition d;
+  // No index: a logical index needs a real one.
+  if (page >= pages.size() || !readDefinition(pages, page, d).empty() ||
+      d.tableType != kUserTable || !d.indexes.empty() || d.ownedMap == 0) {
     return false;
   }
   t = Table{};
   t.page = page;
-  t.ownedMap = le32(&b[kOwnedMapAt]);
-  if (!readColumns(b, t.columns).empty() || t.columns.empty()) return false;
+  t.ownedMap = d.ownedMap;
+  t.columns = d.columns;
+  if (t.columns.empty()) return false;
   for (const Column& c : t.columns) {
     // Numbers, dates, text, binary, GUIDs: never a memo, OLE or complex value.
     if (c.type < 1 || (c.type > 10 && c.type != 15 && c.type != 16)) return false;
     t.columnCount = std::max<std::uint16_t>(t.columnCount, c.number + 1);
     if (c.flags & 1) {
-      t.fixedSize = std::max<std::size_t>(t.fixedSize, c.fixedAt + c.length);
+      t.fixedSize = std::max<std::size_t>(t.fixedSize, c.fixedOffset + c.length);
     } else {
       t.variable.push_back(c);
     }
@@ -102,22 +80,24 @@ std::string readPages(const char* path, std::vector<Page>& pages) {
 }
 
 bool rowBytes(const Page& p, std::size_t n, std::size_t& start, std::size_t& end) {
-  const std::size_t rows = le16(&p[12]);
-  if (!isDataPage(p) || n >= rows || 14 + 2 * rows > kPage) return false;
-  const std::uint32_t word = le16(&p[14 + 2 * n]);
-  start = word & 0x1FFF;
-  end = n == 0 ? kPage : le16(&p[12 + 2 * n]) & 0x1FFF;
-  return (word & 0x8000) == 0 && start < end && end <= kPage;
+  const std::optional<std::size_t> rows = jet::rowCount(jet::kJet4, p.data());
+  if (!isDataPage(p) || !rows || n >= *rows) return false;
+  bool found = false;
+  jet::eachRow(jet::kJet4, p.data(), n + 1, [&](const jet::Row& r) {
+    found = r.number == n && !r.deleted() && r.start < r.end;
+    start = r.start;
+    end = r.end;
+    return true;
+  });
+  return found;
 }
 
 std::string findTable(const std::vector<Page>& pages, Table& table) {
-  Page catalog;
-  std::vector<Column> columns;
-  std::string why = joinDefinition(pages, 2, catalog);
-  if (why.empty()) why = readColumns(catalog, columns);
+  jet::Definition catalog;
+  const std::string why = readDefinition(pages, 2, catalog);
   if (!why.empty()) return "the catalog: " + why;
   const Column *id = nullptr, *type = nullptr;
-  for (const Column& c : columns) {
+  for (const Column& c : catalog.columns) {
     if (c.name == std::string("I\0d\0", 4)) id = &c;
     if (c.name == std::string("T\0y\0p\0e\0", 8)) type = &c;
   }
@@ -126,10 +106,10 @@ std::string findTable(const std::vector<Page>& pages, Table& table) {
     if (!isDataPage(p) || le32(&p[4]) != 2) continue;
     std::size_t start = 0, end = 0;
     for (std::size_t n = 0; n < le16(&p[12]); ++n) {
-      const std::size_t need = 2 + std::max(id->fixedAt + 4, type->fixedAt + 2);
+      const std::size_t need = 2 + std::max(id->fixedOffset + 4, type->fixedOffset + 2);
       if (!rowBytes(p, n, start, end) || end - start < need) continue;
-      if (le16(&p[start + 2 + type->fixedAt]) != 1) continue;  // not a table
-      if (fillable(pages, le32(&p[start + 2 + id->fixedAt]) & 0xFFFFFF, table)) return {};
+      if (le16(&p[start + 2 + type->fixedOffset]) != 1) continue;  // not a table
+      if (fillable(pages, le32(&p[start + 2 + id->fixedOffset]) & 0xFFFFFF, table)) return {};
     }
   }
   return "no user table without indexes and long values";

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "access/bytes.h"
+#include "access/definition.h"
+
 namespace bench {
 
 constexpr std::size_t kPage = 4096;
@@ -16,10 +19,8 @@ constexpr std::uint8_t kText = 10;
 
 using Page = std::vector<unsigned char>;
 
-inline std::uint32_t le16(const unsigned char* p) { return p[0] | p[1] << 8; }
-inline std::uint32_t le32(const unsigned char* p) {
-  return le16(p) | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
+using jet::le16;
+using jet::le32;
 inline void put16(unsigned char* p, std::size_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);
@@ -29,11 +30,7 @@ inline void put32(unsigned char* p, std::uint32_t v) {
   put16(p + 2, v >> 16);
 }
 
-struct Column {
-  std::uint8_t type = 0, flags = 0;
-  std::uint16_t number = 0, varIndex = 0, fixedAt = 0, length = 0;
-  std::string name;  // UTF-16LE, as stored
-};
+using Column = jet::Column;
 
 struct Table {
   std::uint32_t page = 0;      // its definition

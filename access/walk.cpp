@@ -227,7 +227,10 @@ std::string Check::walk() {
     return damage;
   }
   std::set<std::uint32_t> tables{2};
-  for (const auto& [number, page] : kept_) {
+  for (const auto& kept : kept_) {
+    // Named, not bound: C++17 lambdas cannot capture a structured binding.
+    const std::uint32_t number = kept.first;
+    const std::vector<unsigned char>& page = kept.second;
     if (owner(number) != 2 || kind(number) != kData || !(flags(number) & kListed)) continue;
     const std::optional<std::size_t> rows = rowCount(f, page.data());
     const std::size_t fixed = f.columnCountSize;

@@ -19,7 +19,6 @@ constexpr std::size_t kMaskedAt = 0x18;
 constexpr std::size_t kKeyInMask = 0x3E - kMaskedAt;
 constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encryption header
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
-constexpr std::uint8_t kKindMask = 0x0F;
 // A database of 32,768 objects, Access's most, needs far fewer pages to
 // describe them.
 constexpr std::size_t kKeptMost = 32768;
@@ -45,44 +44,11 @@ bool Check::fail(std::string reason) {
 
 // Only the blocks that hold a page seen or named are made: a page number far
 // past the end costs one block.
-Check::Facts& Check::facts(std::uint32_t page) {
+Check::Facts& Check::newFacts(std::uint32_t page) {
   if (blocks_.size() <= page / kFactsBlock) blocks_.resize(page / kFactsBlock + 1);
   std::unique_ptr<Facts[]>& block = blocks_[page / kFactsBlock];
   if (!block) block = std::make_unique<Facts[]>(kFactsBlock);  // zeroed: nothing known
   return block[page % kFactsBlock];
-}
-
-const Check::Facts* Check::known(std::uint32_t page) const {
-  if (page / kFactsBlock >= blocks_.size() || !blocks_[page / kFactsBlock]) return nullptr;
-  return &blocks_[page / kFactsBlock][page % kFactsBlock];
-}
-
-std::uint8_t Check::kind(std::uint32_t page) const {
-  const Facts* f = known(page);
-  if (!f || (page >= pages_ && page >= page_)) return kUnseen;
-  return f->bytes[0] & kKindMask;
-}
-
-std::uint8_t Check::flags(std::uint32_t page) const {
-  const Facts* f = known(page);
-  return f ? f->bytes[0] & ~kKindMask : 0;
-}
-
-void Check::setFlag(std::uint32_t page, std::uint8_t flag) { facts(page).bytes[0] |= flag; }
-
-std::uint32_t Check::owner(std::uint32_t page) const {
-  const Facts* f = known(page);
-  if (!f) return 0;
-  const unsigned char* b = f->bytes;
-  const std::size_t n = b[1] | b[2] << 8;
-  return n < ownerValues_.size() ? ownerValues_[n] : 0xFFFFFFFF;
-}
-
-std::uint32_t Check::claim(std::uint32_t page) const {
-  const Facts* f = known(page);
-  if (!f) return 0;
-  const unsigned char* b = f->bytes;
-  return std::uint32_t{b[3]} | std::uint32_t{b[4]} << 8 | std::uint32_t{b[5]} << 16;
 }
 
 bool Check::feed(const unsigned char* data, std::size_t size) {
@@ -244,51 +210,54 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
   const std::size_t tableEnd = f.rowCountAt + 2 + 2 * *rows;
   // Map rows (owner 0, page 1) and long values hold no columns.
   const bool columns = number != 1 && ownerValue != 0 && ownerValue != kLongValueOwner;
+  const bool wide = f.columnCountSize == 2;
   const auto layout = longValues_.find(ownerValue);
-  const bool longValues =
-      f.columnCountSize == 2 && layout != longValues_.end() && !layout->second.empty();
+  const std::vector<std::uint16_t>* longValues =
+      wide && layout != longValues_.end() && !layout->second.empty() ? &layout->second : nullptr;
   bool live = false;
   const char* damage = nullptr;
-  const auto bad = [&](const char* what) {
-    damage = what;
-    return false;
-  };
+  // Every row of a large file passes here: the loop holds only what each row
+  // needs, and a row's long values are read apart.
   eachRow(f, page, *rows, [&](const Row& r) {
     if (r.deleted()) return true;
     live = true;
-    if (r.start < tableEnd || r.start >= r.end) return bad("a row's offset");
+    if (r.start < tableEnd || r.start >= r.end) return damage = "a row's offset", false;
     const unsigned char* row = page + r.start;
-    const std::size_t size = r.end - r.start;
     if (r.word & kRowOverflow) {
-      if (size < 4) return bad("an overflow row");
+      if (r.end - r.start < 4) return damage = "an overflow row", false;
       name(number, le32(row) >> 8, kWantData);
       return true;
     }
     if (!columns) return true;
-    const std::size_t count = f.columnCountSize == 1 ? row[0] : le16(row);
-    if (count == 0) return bad("a row with no columns");
-    if (!longValues) return true;
-    // The end of a Jet 4 row: the variable columns' offsets, last first
-    // nearest the end, their count, and the null mask.
-    const std::size_t nulls = (count + 7) / 8;
-    if (size < 2 + nulls + 2) return true;
-    const std::size_t varCountAt = size - nulls - 2;
-    const std::size_t vars = le16(row + varCountAt);
-    if (varCountAt < 2 + 2 * (vars + 1)) return true;
-    for (std::uint16_t column : layout->second) {
-      if (column >= vars) continue;
-      const std::size_t from = le16(row + varCountAt - 2 * (column + 1));
-      const std::size_t to = le16(row + varCountAt - 2 * (column + 2));
-      if (to > varCountAt || from + kLongValueHeaderSize > to) continue;
-      const unsigned char* value = row + from;
-      const std::uint8_t how = value[3];
-      if ((le32(value) & 0xFFFFFF) == 0 || (how != kLongValueOneRow && how != 0)) continue;
-      name(number, le32(value + 4) >> 8, kWantLongValue);
-    }
+    const std::size_t count = wide ? le16(row) : row[0];
+    if (count == 0) return damage = "a row with no columns", false;
+    if (longValues) nameLongValues(number, row, r.end - r.start, count, *longValues);
     return true;
   });
   if (damage) return malformed_.emplace_back(number, damage), void();
   if (live) setFlag(number, 0x10);
+}
+
+// The end of a Jet 4 row: the variable columns' offsets, last first nearest
+// the end, their count, and the null mask. Each memo or OLE value held
+// outside the row names the long-value page of its first piece.
+void Check::nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
+                           std::size_t count, const std::vector<std::uint16_t>& columns) {
+  const std::size_t nulls = (count + 7) / 8;
+  if (size < 2 + nulls + 2) return;
+  const std::size_t varCountAt = size - nulls - 2;
+  const std::size_t vars = le16(row + varCountAt);
+  if (varCountAt < 2 + 2 * (vars + 1)) return;
+  for (std::uint16_t column : columns) {
+    if (column >= vars) continue;
+    const std::size_t from = le16(row + varCountAt - 2 * (column + 1));
+    const std::size_t to = le16(row + varCountAt - 2 * (column + 2));
+    if (to > varCountAt || from + kLongValueHeaderSize > to) continue;
+    const unsigned char* value = row + from;
+    const std::uint8_t how = value[3];
+    if ((le32(value) & 0xFFFFFF) == 0 || (how != kLongValueOneRow && how != 0)) continue;
+    name(number, le32(value + 4) >> 8, kWantLongValue);
+  }
 }
 
 void Check::readEntries(std::uint32_t number, const unsigned char* page) {

@@ -75,12 +75,17 @@ class Check {
   bool readHeader();
   void checkPage(const unsigned char* raw);
   void readRows(std::uint32_t number, const unsigned char* page, std::uint32_t owner);
+  void nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
+                      std::size_t count, const std::vector<std::uint16_t>& columns);
   void readEntries(std::uint32_t number, const unsigned char* page);
   void name(std::uint32_t from, std::uint32_t to, std::uint8_t want);
   void learnLayout(std::uint32_t number);
 
-  // The per-page facts, in blocks, so that growing never copies them.
+  // The per-page facts, in blocks, so that growing never copies them. The
+  // walk asks them of every page: they are defined below, inline.
+  static constexpr std::uint8_t kKindMask = 0x0F;  // the rest of the byte is flags
   Facts& facts(std::uint32_t page);
+  Facts& newFacts(std::uint32_t page);
   const Facts* known(std::uint32_t page) const;
   std::uint8_t kind(std::uint32_t page) const;
   std::uint8_t flags(std::uint32_t page) const;
@@ -128,5 +133,45 @@ class Check {
   // At the end: page 1's map, a bit each for pages in use and for free ones.
   std::vector<bool> inUse_, free_;
 };
+
+inline const Check::Facts* Check::known(std::uint32_t page) const {
+  const std::size_t b = page / kFactsBlock;
+  if (b >= blocks_.size() || !blocks_[b]) return nullptr;
+  return &blocks_[b][page % kFactsBlock];
+}
+
+inline Check::Facts& Check::facts(std::uint32_t page) {
+  const std::size_t b = page / kFactsBlock;
+  if (b < blocks_.size() && blocks_[b]) return blocks_[b][page % kFactsBlock];
+  return newFacts(page);
+}
+
+inline std::uint8_t Check::kind(std::uint32_t page) const {
+  const Facts* f = known(page);
+  if (!f || (page >= pages_ && page >= page_)) return kUnseen;
+  return f->bytes[0] & kKindMask;
+}
+
+inline std::uint8_t Check::flags(std::uint32_t page) const {
+  const Facts* f = known(page);
+  return f ? f->bytes[0] & ~kKindMask : 0;
+}
+
+inline void Check::setFlag(std::uint32_t page, std::uint8_t flag) { facts(page).bytes[0] |= flag; }
+
+inline std::uint32_t Check::owner(std::uint32_t page) const {
+  const Facts* f = known(page);
+  if (!f) return 0;
+  const unsigned char* b = f->bytes;
+  const std::size_t n = b[1] | b[2] << 8;
+  return n < ownerValues_.size() ? ownerValues_[n] : 0xFFFFFFFF;
+}
+
+inline std::uint32_t Check::claim(std::uint32_t page) const {
+  const Facts* f = known(page);
+  if (!f) return 0;
+  const unsigned char* b = f->bytes;
+  return std::uint32_t{b[3]} | std::uint32_t{b[4]} << 8 | std::uint32_t{b[5]} << 16;
+}
 
 }  // namespace jet

@@ -29,9 +29,10 @@ inline std::optional<std::size_t> rowCount(const Format& f, const unsigned char*
 // Hands each row to `visit` in order, until it returns false.
 template <class Visit>
 void eachRow(const Format& f, const unsigned char* page, std::size_t rows, Visit visit) {
+  const unsigned char* offsets = page + f.rowCountAt + 2;
   std::size_t end = f.pageSize;
   for (std::size_t n = 0; n < rows; ++n) {
-    const std::uint16_t word = le16(page + f.rowCountAt + 2 + 2 * n);
+    const std::uint16_t word = le16(offsets + 2 * n);
     const Row row{n, word, static_cast<std::size_t>(word & kRowStartMask), end};
     end = std::min(end, row.start);
     if (!visit(row)) return;

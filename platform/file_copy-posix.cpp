@@ -10,12 +10,12 @@
 #include <cstring>
 #include <ctime>
 #include <tuple>
-#include <vector>
 
 #include "platform/copy_seam-posix.h"
 #include "platform/file_systems-posix.h"
 #include "platform/path_text.h"
 #include "platform/pending_copy-posix.h"
+#include "platform/read_buffer.h"
 
 namespace platform::posix {
 namespace {
@@ -37,9 +37,10 @@ off_t copyContents(int from, int to) {
   const bool unsupported =
       errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == EBADF;
   if (copied > 0 || !unsupported) failWith(errno);
-  std::vector<char> buffer(1 << 16);
+  ReadBuffer buffer(1 << 16);
   while ((step = retryAfterSignal(-1, read, from, buffer.data(), buffer.size())) > 0) {
-    const int error = writeAll(to, buffer.data(), static_cast<std::size_t>(step));
+    const int error =
+        writeAll(to, reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(step));
     if (error != 0) failWith(error);
     copied += step;
   }
@@ -58,7 +59,7 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
 
 // Whether both files begin with the same `size` bytes.
 bool sameContents(int a, int b, off_t size) {
-  std::vector<char> left(1 << 20), right(1 << 20);
+  ReadBuffer left(1 << 20), right(1 << 20);
   for (off_t at = 0; at < size;) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
     const ssize_t inA = retryAfterSignal(-1, pread, a, left.data(), want, at);

@@ -4,8 +4,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <vector>
-
+#include "platform/read_buffer.h"
 #include "platform/services-posix.h"
 
 namespace platform::posix {
@@ -16,7 +15,7 @@ Outcome PosixServices::readSequentially(const std::string& path, const ReadSink&
     if (!file.valid()) failWith(errno);
     // Read-ahead in larger steps; advice only, so a refusal changes nothing.
     posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::vector<unsigned char> buffer(kReadChunk);
+    ReadBuffer buffer(kReadChunk);
     ssize_t step = 0;
     while ((step = retryAfterSignal(-1, read, file.get(), buffer.data(), buffer.size())) > 0) {
       if (!sink(buffer.data(), static_cast<std::size_t>(step))) return;

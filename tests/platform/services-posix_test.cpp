@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdint>
 #include <filesystem>
 
+#include "platform/read_buffer.h"
 #include "platform/services.h"
 #include "tests/support/scratch_directory.h"
 
@@ -55,6 +57,7 @@ TEST_F(PosixServices, AFileIsReadBackWholeInPiecesOrSaysWhyNot) {
   std::string read;
   auto gather = [&](const unsigned char* data, std::size_t size) {
     EXPECT_LE(size, platform::Services::kReadChunk);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % platform::ReadBuffer::kAlignment, 0u);
     read.append(reinterpret_cast<const char*>(data), size);
     return true;
   };

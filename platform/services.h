@@ -154,7 +154,7 @@ class Services {
   // How much of a file readSequentially hands over at a time: a fixed
   // amount, so that reading a copy of any size takes the same memory. 64 KiB
   // rather than 256: the larger pieces cost 192 KiB more at the peak and read
-  // a copy from the page cache more slowly (docs/benchmarks.md).
+  // a copy from the page cache no faster (docs/benchmarks.md).
   static constexpr std::size_t kReadChunk = std::size_t{1} << 16;
 
   // Reads the file once from its start to its end, handing its bytes to

@@ -235,7 +235,7 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
     return true;
   });
   if (damage) return malformed_.emplace_back(number, damage), void();
-  if (live) setFlag(number, 0x10);
+  if (live) setFlag(number, kLiveRows);
 }
 
 // The end of a Jet 4 row: the variable columns' offsets, last first nearest

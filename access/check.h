@@ -83,7 +83,10 @@ class Check {
 
   // The per-page facts, in blocks, so that growing never copies them. The
   // walk asks them of every page: they are defined below, inline.
-  static constexpr std::uint8_t kKindMask = 0x0F;  // the rest of the byte is flags
+  static constexpr std::uint8_t kKindMask = 0x0F;  // the rest of the byte is flags:
+  static constexpr std::uint8_t kLiveRows = 0x10;  // a data page holding a row not deleted
+  static constexpr std::uint8_t kListed = 0x20;  // named by its table's maps, or a named map holder
+  static constexpr std::uint8_t kCovered = 0x40;  // inside the range of its table's maps
   Facts& facts(std::uint32_t page);
   Facts& newFacts(std::uint32_t page);
   const Facts* known(std::uint32_t page) const;

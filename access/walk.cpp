@@ -12,10 +12,6 @@
 namespace jet {
 namespace {
 
-constexpr std::uint8_t kLiveRows = 0x10;  // a data page holding a row not deleted
-constexpr std::uint8_t kListed = 0x20;    // named by its table's maps, or a named map holder
-constexpr std::uint8_t kCovered = 0x40;   // inside the range of its table's maps
-
 enum Role : std::uint8_t { kFreePages, kOwnedPages, kFreeSpace, kIndexPages };
 
 const char* kindName(std::uint8_t kind) {

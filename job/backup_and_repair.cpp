@@ -69,6 +69,10 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
     return JobResult::kStopped;
   }
   lblOutput.appendLine("Databasefile = " + databasePath);
+  // Read with the database's name, while the file is known to be there: a
+  // settings file gone by the clean-up would read as the defaults, and
+  // prune copies that its keys keep.
+  const KeepSettings keep = readKeepSettings(services, iniPath);
   const std::string basePath = withoutLast(databasePath, 4);
   if (!lockCheckPasses(services, lblOutput, basePath + ".ldb")) return JobResult::kStopped;
 
@@ -104,7 +108,6 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   platform::Outcome repair = requestRepair(services, databasePath);
   lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
   // The day's copy is whole either way, so the old ones may go.
-  const KeepSettings keep = readKeepSettings(services, iniPath);
   cleanupOldBackups(services, lblOutput, databasePath, datedCopy, damage.empty(), keep);
   // Settings refused leave every old copy, and someone must look.
   if (!damage.empty() || !keep.refusal.empty()) return JobResult::kFailed;

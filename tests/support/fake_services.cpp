@@ -124,6 +124,7 @@ std::string FakeServices::generalDate(const platform::LocalTime& t) {
 platform::Outcome FakeServices::configDataSource(std::uint16_t request, const std::string& driver,
                                                  const std::string& attributes) {
   repairRequests.push_back({request, driver, attributes});
+  if (duringRepair) duringRepair();
   if (repairRaises) throw *repairRaises;
   return repairOutcome;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ class FakeServices : public platform::Services {
   std::optional<platform::Outcome> copyOutcome;
   platform::Outcome repairOutcome{true, ""};
   std::optional<platform::RunTimeError> repairRaises;
+  std::function<void()> duringRepair;  // what else happens while the driver works
   std::optional<platform::RunTimeError> appendRaises;
   std::string readFails;  // reading back a file whose path begins so fails
 

@@ -31,9 +31,9 @@ class BackupAndRepair : public ::testing::Test {
     services.addFile(kDatabase, soundDatabase());
   }
 
-  void setDatabase(const std::string& path) {
+  void setDatabase(const std::string& path, const std::string& more = "") {
     services.deleteUnused(FakeServices::kSettingsPath);
-    services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n");
+    services.addFile(FakeServices::kSettingsPath, "[settings]\r\nDatabase=" + path + "\r\n" + more);
   }
 
   // Starts again from the machine SetUp makes.
@@ -151,6 +151,16 @@ TEST_F(BackupAndRepair, AFailedRepairIsReportedAndOldCopiesStillGo) {
               "Repair failed: Invalid attribute: PWD=********");
     EXPECT_EQ(lines.back(), "Cleanup of old backups finished");
   }
+}
+
+TEST_F(BackupAndRepair, TheKeepSettingsHoldEvenIfTheSettingsFileGoesDuringTheNight) {
+  setDatabase(kDatabase, "KeepDaily=8\r\n");
+  for (char day = '1'; day <= '7'; ++day) {
+    services.addFile("/data/muTesselDb2026120" + std::string(1, day) + ".mdb", "");
+  }
+  services.duringRepair = [&] { services.deleteUnused(FakeServices::kSettingsPath); };
+  run(JobResult::kDone);
+  EXPECT_TRUE(services.has("/data/muTesselDb20261201.mdb")) << "pruned as if KeepDaily were 7";
 }
 
 TEST_F(BackupAndRepair, EightDamagedNightsFailButKeepTheNewestSoundCopy) {

@@ -18,7 +18,6 @@ constexpr std::size_t kProbe = 0x300;  // page 0's fixed part, read before its s
 constexpr std::size_t kMaskedAt = 0x18;
 constexpr std::size_t kKeyInMask = 0x3E - kMaskedAt;
 constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encryption header
-constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
 // A database of 32,768 objects, Access's most, needs far fewer pages to
 // describe them.
 constexpr std::size_t kKeptMost = 32768;
@@ -109,6 +108,11 @@ bool Check::readHeader() {
 
 void Check::checkPage(const unsigned char* raw) {
   const std::uint32_t number = page_++;
+  if (number >= maxPages_) {
+    // Also what keeps a page's number within the 20 bits its namings hold.
+    fail("the file is larger than the 2 GB an Access file can hold");
+    return;
+  }
   if (encrypted_) return;
   const std::uint32_t pageSize = format_->pageSize;
   Facts& f = facts(number);
@@ -229,6 +233,7 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
       return true;
     }
     if (!columns) return true;
+    if (r.end - r.start < f.columnCountSize) return damage = "a row with no columns", false;
     const std::size_t count = wide ? le16(row) : row[0];
     if (count == 0) return damage = "a row with no columns", false;
     if (longValues) nameLongValues(number, row, r.end - r.start, count, *longValues);

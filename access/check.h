@@ -134,7 +134,7 @@ class Check {
   // known once its definition has been seen.
   std::map<std::uint32_t, std::vector<std::uint16_t>> longValues_;
   // At the end: page 1's map, a bit each for pages in use and for free ones.
-  std::vector<bool> inUse_, free_;
+  std::vector<bool> inUse_;
 };
 
 inline const Check::Facts* Check::known(std::uint32_t page) const {

@@ -46,6 +46,10 @@ constexpr Format kJet4{4096, 12, 2,  40, 45, 51, 55, 59, 63, 12,   25,
                        5,    7,  15, 21, 23, 2,  52, 34, 38, 0x1B, 0x1E0};
 
 // Facts both formats share.
+constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
+// 255 columns and 32 indexes, all with names of 64 characters, take about
+// 48 KB of a table definition: a chain of more pages is damage or a loop.
+constexpr std::size_t kDefinitionPagesMost = 64;
 enum PageType : std::uint8_t {
   kDataPage = 1,
   kTablePage = 2,

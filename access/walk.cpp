@@ -72,9 +72,10 @@ std::string Check::joinDefinition(std::uint32_t head, std::vector<unsigned char>
   std::uint32_t page = head;
   for (std::size_t pages = 0; page != 0; ++pages) {
     const auto kept = kept_.find(page);
-    if (kept == kept_.end() || pages > kept_.size()) {
+    if (kept == kept_.end() || pages >= kDefinitionPagesMost) {
       return at(page) + ", which " + table(head) + " continues on, is " +
-             (pages > kept_.size() ? "part of a loop" : kindName(kind(page)));
+             (pages >= kDefinitionPagesMost ? "more than a definition takes, or part of a loop"
+                                            : kindName(kind(page)));
     }
     const std::vector<unsigned char>& p = kept->second;
     if (p[0] != kTablePage)
@@ -141,7 +142,7 @@ std::string Check::usageMap(const std::vector<unsigned char>& r, const std::stri
   const auto visit = [&](std::uint32_t page, bool set) {
     if (!damage.empty()) return;
     if (role == kFreePages) {
-      if (page < pages_) (set ? free_ : inUse_)[page] = true;
+      if (page < pages_ && !set) inUse_[page] = true;
       return;
     }
     if (page < pages_ && owner(page) == owningTable) setFlag(page, kCovered);
@@ -200,7 +201,6 @@ std::string Check::readMap(std::uint32_t pointer, const std::string& whose, std:
 std::string Check::walk() {
   const Format& f = *format_;
   inUse_.assign(pages_, false);
-  free_.assign(pages_, false);
   std::string damage = readMap(1 << 8, "the map of free pages", kFreePages, 0);
   if (!damage.empty()) return damage;
 
@@ -210,9 +210,9 @@ std::string Check::walk() {
   const Definition catalog = readDefinition(f, bytes);
   if (!catalog.damage.empty()) return "the catalog's definition " + catalog.damage;
   const Column *id = nullptr, *type = nullptr;
+  const std::string idName = f.nameLengthSize == 1 ? "Id" : std::string("I\0d\0", 4);
+  const std::string typeName = f.nameLengthSize == 1 ? "Type" : std::string("T\0y\0p\0e\0", 8);
   for (const Column& c : catalog.columns) {
-    const std::string idName = f.nameLengthSize == 1 ? "Id" : std::string("I\0d\0", 4);
-    const std::string typeName = f.nameLengthSize == 1 ? "Type" : std::string("T\0y\0p\0e\0", 8);
     if ((c.flags & kColumnFixed) && c.name == idName) id = &c;
     if ((c.flags & kColumnFixed) && c.name == typeName) type = &c;
   }

@@ -18,8 +18,7 @@ std::string whyNotSound(platform::Services& services, const std::string& path) {
 }
 
 std::string nearTheCeiling(std::uint64_t bytes) {
-  constexpr std::uint64_t kCeiling = std::uint64_t{1} << 31;
-  if (bytes * 10 < kCeiling * 9) return {};
+  if (bytes * 10 < jet::kMaxFileBytes * 9) return {};
   // Tenths of a GB (of 2^30 bytes, as Access counts its 2 GB), rounded down
   // so that the figure never reaches the ceiling before the file does.
   const std::uint64_t tenths = bytes * 10 >> 30;

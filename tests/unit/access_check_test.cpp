@@ -105,6 +105,13 @@ TEST(AccessCheck, CatchesEachDamage) {
        [&](Bytes& f, std::size_t ps) { return zero(f, firstOfType(f, ps, 4), 0, ps); }},
       {"data page torn",
        [&](Bytes& f, std::size_t ps) { return zero(f, firstOfType(f, ps, 1), ps / 2, ps); }},
+      {"a data page's first row cut to its last byte, zero",
+       [](Bytes& f, std::size_t ps) {
+         const std::size_t page = firstOfType(f, ps, 1), at = page * ps + (ps == 2048 ? 10 : 14);
+         f[at] = static_cast<char>((ps - 1) & 0xFF), f[at + 1] = static_cast<char>((ps - 1) >> 8);
+         f[page * ps + ps - 1] = '\0';
+         return page;
+       }},
       {"random over a data page",
        [](Bytes& f, std::size_t ps) {
          const std::size_t page = firstOfType(f, ps, 1);
@@ -135,6 +142,14 @@ TEST(AccessCheck, AFileOfTableDefinitionsAloneCostsAVerdictNotItsSize) {
   hostile.resize(40000 * 2048, '\0');
   for (std::size_t page = 3; page < 40000; ++page) hostile.replace(page * 2048, 2, "\x02\x01");
   EXPECT_NE(verdict(hostile, 1 << 16).find("more than 32768 pages"), std::string::npos);
+  // Blank pages past the most an Access file can hold.
+  jet::Check huge;
+  const Bytes start = testing_support::fixture("emptyJet4.mdb"), blank(1 << 20, '\0');
+  huge.feed(reinterpret_cast<const unsigned char*>(start.data()), start.size());
+  while (huge.bytes() <= jet::kMaxFileBytes &&
+         huge.feed(reinterpret_cast<const unsigned char*>(blank.data()), blank.size())) {
+  }
+  EXPECT_EQ(huge.finish(), "the file is larger than the 2 GB an Access file can hold");
 }
 
 TEST(AccessCheck, ACopyNearTheFormatsCeilingSaysSo) {

@@ -12,6 +12,9 @@
 // that named it) and the pages that describe the database: table
 // definitions, the pages that hold usage maps, the catalog's data pages.
 // The walk from the catalog happens at the end, over what the pass kept.
+// Of the pages of one table that name a later page as the same thing, only
+// the first is kept: when that one is free, the others' naming goes
+// unchecked (the page, if in use, must still be named as what it is).
 #pragma once
 
 #include <cstddef>

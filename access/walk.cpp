@@ -259,12 +259,18 @@ std::string Check::walk() {
     }
   }
 
+  // The catalog's definition and its map of owned pages were read above.
   for (std::uint32_t t : tables) {
-    if (!(damage = joinDefinition(t, bytes)).empty()) return damage;
-    const Definition d = readDefinition(f, bytes);
-    if (!d.damage.empty()) return table(t) + " " + d.damage;
+    Definition read;
+    if (t != 2) {
+      if (!(damage = joinDefinition(t, bytes)).empty()) return damage;
+      read = readDefinition(f, bytes);
+      if (!read.damage.empty()) return table(t) + " " + read.damage;
+    }
+    const Definition& d = t == 2 ? catalog : read;
     const std::string name = table(t) + "'s ";
-    if (!(damage = readMap(d.ownedMap, name + "map of owned pages", kOwnedPages, t)).empty() ||
+    if ((t != 2 &&
+         !(damage = readMap(d.ownedMap, name + "map of owned pages", kOwnedPages, t)).empty()) ||
         !(damage = readMap(d.freeSpaceMap, name + "map of free space", kFreeSpace, t)).empty()) {
       return damage;
     }

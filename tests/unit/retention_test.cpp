@@ -132,6 +132,9 @@ TEST(Retention, KeepsTheNewestCopyOfEachOfTheNewestWeeksAndMonths) {
        "Old backups kept: KeepMonthly=-1 is not a whole number from 0 to 9999"},
       {"a fraction", "KeepWeekly=1.5", "", "1208", days,
        "Old backups kept: KeepWeekly=1.5 is not a whole number from 0 to 9999"},
+      {"nothing", "KeepMonthly=", "", "1208", days,
+       "Old backups kept: KeepMonthly= is not a whole number from 0 to 9999"},
+      {"the most", "KeepDaily=9999", "", "1208", days, done},
   };
   for (const Case& c : cases) {
     FakeServices fake = withFiles(days + c.extra);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tests/e2e/program_fixture.h"
+#include "tests/support/access_damage.h"
 
 namespace testing_support {
 namespace {
@@ -185,8 +186,8 @@ TEST_F(Program, AKeepValueNotAllowedKeepsEveryOldCopyAndFailsTheNight) {
 
 TEST_F(Program, ADamagedDatabaseFailsTheNightAndTheNewestSoundCopyOutlivesTheWeek) {
   // A database of 743 pages whose last quarter was lost.
-  std::string damaged = readFile(MUTESSEL_ACCESS_FIXTURES "/testRefGlobalV2000.mdb");
-  std::fill(damaged.begin() + damaged.size() / 4096 * 3 / 4 * 4096, damaged.end(), '\0');
+  const std::string damaged = testing_support::withLastQuarterZeroed(
+      readFile(MUTESSEL_ACCESS_FIXTURES "/testRefGlobalV2000.mdb"));
   writeFile(database(), damaged);
   writeFile(data() + "/muTesselDb20200101.mdb", kOriginal);
   for (char day = '2'; day <= '7'; ++day) {

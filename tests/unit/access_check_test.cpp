@@ -9,6 +9,7 @@
 
 #include "access/check.h"
 #include "job/sound_copy.h"
+#include "tests/support/access_damage.h"
 #include "tests/support/fake_services.h"
 
 namespace {
@@ -55,7 +56,7 @@ TEST(AccessCheck, PassesEverySoundFileInAnyChunks) {
     }
     ++files;
     const Bytes file = testing_support::fixture(name);
-    const std::size_t pageSize = file[0x14] == 0 ? 2048 : 4096;
+    const std::size_t pageSize = testing_support::pageSizeOf(file);
     // Access grows files by zero pages, and the stand-in driver's repair adds one.
     const Bytes grown = file + Bytes(37 * pageSize, '\0');
     for (std::size_t chunk : {std::size_t{4095}, std::size_t{1} << 18}) {
@@ -92,10 +93,7 @@ TEST(AccessCheck, CatchesEachDamage) {
       {"cut at a page boundary",
        [](Bytes& f, std::size_t ps) { return f.resize(f.size() / ps * 2 / 3 * ps), 0; }},
       {"last quarter zeroed",
-       [](Bytes& f, std::size_t ps) {
-         std::fill(f.begin() + f.size() / ps * 3 / 4 * ps, f.end(), '\0');
-         return 0;
-       }},
+       [](Bytes& f, std::size_t) { return f = testing_support::withLastQuarterZeroed(f), 0; }},
       {"catalog zeroed", [&](Bytes& f, std::size_t ps) { return zero(f, 2, 0, ps); }},
       {"data page zeroed",
        [&](Bytes& f, std::size_t ps) { return zero(f, firstOfType(f, ps, 1), 0, ps); }},
@@ -121,7 +119,7 @@ TEST(AccessCheck, CatchesEachDamage) {
   for (const char* name : {"delTestV1997.mdb", "adox_jet4.mdb", "empty2007.accdb",
                            "calcFieldTestV2010.accdb", "testRefGlobalV2000.mdb"}) {
     const Bytes sound = testing_support::fixture(name);
-    const std::size_t pageSize = sound[0x14] == 0 ? 2048 : 4096;
+    const std::size_t pageSize = testing_support::pageSizeOf(sound);
     for (const Damage& d : damages) {
       Bytes file = sound;
       const std::size_t page = d.apply(file, pageSize);

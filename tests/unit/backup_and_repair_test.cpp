@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "tests/support/access_damage.h"
 #include "tests/support/fake_services.h"
 #include "tests/support/log_lines.h"
 
@@ -166,8 +167,8 @@ TEST_F(BackupAndRepair, TheKeepSettingsHoldEvenIfTheSettingsFileGoesDuringTheNig
 TEST_F(BackupAndRepair, EightDamagedNightsFailButKeepTheNewestSoundCopy) {
   // A large database whose last quarter is lost, and a sound one whose copy
   // cannot be read back: a copy not proven sound is never taken for one.
-  std::string damaged = testing_support::fixture("testRefGlobalV2000.mdb");
-  std::fill(damaged.begin() + damaged.size() / 4096 * 3 / 4 * 4096, damaged.end(), '\0');
+  const std::string damaged =
+      testing_support::withLastQuarterZeroed(testing_support::fixture("testRefGlobalV2000.mdb"));
   for (bool unreadable : {false, true}) {
     reset();
     for (const char* sound : {"/data/muTesselDb20261129.mdb", "/data/muTesselDb20261130.mdb"}) {

@@ -23,8 +23,9 @@ namespace {
 using bench::kPage;
 using Page = bench::Page;
 
-constexpr std::uint32_t kSpan = (kPage - 4) * 8;  // the pages one usage-map page maps
-constexpr std::uint32_t kMaxPages = 1u << 19;     // 2 GiB, Access's own limit
+constexpr std::uint32_t kSpan =
+    (kPage - jet::kUsageMapBitsAt) * 8;  // the pages one usage-map page maps
+constexpr std::uint64_t kMaxPages = jet::kMaxFileBytes / kPage;
 
 // splitmix64: fast, and its bytes do not compress.
 class Random {
@@ -93,9 +94,9 @@ void writeRow(unsigned char* r, const bench::Table& t, const std::vector<std::si
 // not fit even with its variable columns empty. Returns the rows it holds.
 unsigned fillDataPage(unsigned char* p, const bench::Table& t, Random& random) {
   std::memset(p, 0, kPage);
-  p[0] = 1;
+  p[0] = jet::kDataPage;
   p[1] = 1;
-  bench::put32(p + 4, t.page);
+  bench::put32(p + jet::kOwnerAt, t.page);
   const std::size_t least =
       2 + t.fixedSize + 2 * (t.variable.size() + 1) + 2 + (t.columnCount + 7u) / 8;
   std::size_t top = kPage;
@@ -130,13 +131,14 @@ bool referTo(Page& holder, std::uint32_t pointer, std::uint32_t first, std::uint
     return false;
   }
   std::memset(holder.data() + start, 0, end - start);
-  holder[start] = 1;
+  holder[start] = jet::kReferenceMap;
   for (std::uint32_t j = 0; j < ranges; ++j) bench::put32(&holder[start + 1 + 4 * j], first + j);
   return true;
 }
 
 void setBit(std::vector<Page>& maps, std::uint32_t page) {
-  maps[page / kSpan][4 + page % kSpan / 8] |= static_cast<unsigned char>(1u << (page % 8));
+  maps[page / kSpan][jet::kUsageMapBitsAt + page % kSpan / 8] |=
+      static_cast<unsigned char>(1u << (page % 8));
 }
 
 int fail(const std::string& why) {
@@ -173,7 +175,7 @@ int main(int argc, char** argv) {
   // pages; page 1's map counts free what the template's counted free, and
   // every page past the end.
   Page usage(kPage, 0);
-  usage[0] = 5;
+  usage[0] = jet::kUsageMapPage;
   usage[1] = 1;
   std::vector<Page> owned(ranges, usage), freeMap(ranges, usage);
   for (std::uint32_t p : tableOwns) setBit(owned, p);

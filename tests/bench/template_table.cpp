@@ -14,16 +14,18 @@ namespace {
 
 constexpr std::uint8_t kUserTable = 'N';
 
-bool isDataPage(const Page& p) { return p[0] == 1 && p[1] == 1; }
+bool isDataPage(const Page& p) { return p[0] == jet::kDataPage && p[1] == 1; }
 
 // The definition at `head`, its continuations joined from their byte 8.
 std::string readDefinition(const std::vector<Page>& pages, std::uint32_t head, jet::Definition& d) {
   Page bytes;
-  for (std::uint32_t page = head, n = 0; page != 0; page = le32(&pages[page][4]), ++n) {
-    if (page >= pages.size() || pages[page][0] != 2 || n > pages.size()) {
+  for (std::uint32_t page = head, n = 0; page != 0;
+       page = le32(&pages[page][jet::kNextTablePageAt]), ++n) {
+    if (page >= pages.size() || pages[page][0] != jet::kTablePage || n > pages.size()) {
       return "table definition " + std::to_string(head) + " does not read whole";
     }
-    bytes.insert(bytes.end(), pages[page].begin() + (n == 0 ? 0 : 8), pages[page].end());
+    bytes.insert(bytes.end(), pages[page].begin() + (n == 0 ? 0 : jet::kTableContinuesAt),
+                 pages[page].end());
   }
   d = jet::readDefinition(jet::kJet4, bytes);
   return d.damage;
@@ -46,7 +48,7 @@ bool fillable(const std::vector<Page>& pages, std::uint32_t page, Table& t) {
     // Numbers, dates, text, binary, GUIDs: never a memo, OLE or complex value.
     if (c.type < 1 || (c.type > 10 && c.type != 15 && c.type != 16)) return false;
     t.columnCount = std::max<std::uint16_t>(t.columnCount, c.number + 1);
-    if (c.flags & 1) {
+    if (c.flags & jet::kColumnFixed) {
       t.fixedSize = std::max<std::size_t>(t.fixedSize, c.fixedOffset + c.length);
     } else {
       t.variable.push_back(c);
@@ -73,7 +75,7 @@ std::string readPages(const char* path, std::vector<Page>& pages) {
     pages.emplace_back(bytes.begin() + at, bytes.begin() + at + kPage);
   }
   // A file encoded under a database key reads as noise here.
-  if (!isDataPage(pages[1]) || pages[2][0] != 2 || pages[2][1] != 1) {
+  if (!isDataPage(pages[1]) || pages[2][0] != jet::kTablePage || pages[2][1] != 1) {
     return "its pages 1 and 2 are not plain";
   }
   return {};
@@ -103,12 +105,12 @@ std::string findTable(const std::vector<Page>& pages, Table& table) {
   }
   if (!id || !type) return "the catalog has no Id and Type columns";
   for (const Page& p : pages) {
-    if (!isDataPage(p) || le32(&p[4]) != 2) continue;
+    if (!isDataPage(p) || le32(&p[jet::kOwnerAt]) != 2) continue;
     std::size_t start = 0, end = 0;
-    for (std::size_t n = 0; n < le16(&p[12]); ++n) {
+    for (std::size_t n = 0; n < le16(&p[jet::kJet4.rowCountAt]); ++n) {
       const std::size_t need = 2 + std::max(id->fixedOffset + 4, type->fixedOffset + 2);
       if (!rowBytes(p, n, start, end) || end - start < need) continue;
-      if (le16(&p[start + 2 + type->fixedOffset]) != 1) continue;  // not a table
+      if (le16(&p[start + 2 + type->fixedOffset]) != jet::kTableEntryType) continue;  // not a table
       if (fillable(pages, le32(&p[start + 2 + id->fixedOffset]) & 0xFFFFFF, table)) return {};
     }
   }
@@ -123,7 +125,7 @@ std::string inlineMap(const std::vector<Page>& pages, std::uint32_t pointer,
     return "the usage map at row pointer " + std::to_string(pointer) + " is missing";
   }
   const Page& p = pages[pointer >> 8];
-  if (end - start < 5 || p[start] != 0) return "a usage map is not held in its row";
+  if (end - start < 5 || p[start] != jet::kInlineMap) return "a usage map is not held in its row";
   const std::uint32_t first = le32(&p[start + 1]);
   reach = first == 0 ? (end - start - 5) * 8 : 0;  // pages from 0 that it maps
   for (std::size_t bit = 0; bit < (end - start - 5) * 8; ++bit) {

@@ -9,10 +9,11 @@
 
 #include "access/bytes.h"
 #include "access/definition.h"
+#include "access/format.h"
 
 namespace bench {
 
-constexpr std::size_t kPage = 4096;
+constexpr std::size_t kPage = jet::kJet4.pageSize;
 constexpr std::size_t kRowCountAt = 16;  // a table definition's count of rows
 constexpr std::uint8_t kBoolean = 1;     // column types
 constexpr std::uint8_t kText = 10;

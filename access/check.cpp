@@ -159,14 +159,18 @@ void Check::checkPage(const unsigned char* raw) {
   const std::uint32_t ownerValue = le32(page + kOwnerAt);
   if (k == kData || k == kNode || k == kLeaf) {
     auto found = ownerNumbers_.find(ownerValue);
-    std::uint16_t n = 0xFFFF;  // past 65,534 owners, a page's owner matches no other's
-    if (found != ownerNumbers_.end()) {
-      n = found->second;
-    } else if (ownerValues_.size() < 0xFFFF) {
-      n = static_cast<std::uint16_t>(ownerValues_.size());
-      ownerNumbers_.emplace(ownerValue, n);
+    if (found == ownerNumbers_.end()) {
+      // A database holds at most 32,768 objects: more owners than the facts'
+      // 16 bits tell apart is no database.
+      if (ownerValues_.size() > 0xFFFF) {
+        fail("the file's pages name more than 65535 tables, more than a database holds");
+        return;
+      }
+      found =
+          ownerNumbers_.emplace(ownerValue, static_cast<std::uint16_t>(ownerValues_.size())).first;
       ownerValues_.push_back(ownerValue);
     }
+    const std::uint16_t n = found->second;
     f.bytes[1] = static_cast<unsigned char>(n);
     f.bytes[2] = static_cast<unsigned char>(n >> 8);
   }
@@ -276,11 +280,10 @@ void Check::readEntries(std::uint32_t number, const unsigned char* page) {
   const bool node = page[0] == kIndexNodePage;
   const std::size_t tail = node ? 8 : 4;  // row pointer, and a node's child page
   std::size_t start = f.entriesAt;
-  for (std::size_t at = f.entriesAt; at < end; ++at) {
-    const std::size_t bit = at - f.entriesAt + 1;
-    const std::size_t boundary = f.entriesAt + bit;
+  for (std::size_t boundary = f.entriesAt + 1; boundary <= end; ++boundary) {
+    const std::size_t bit = boundary - f.entriesAt;
     if (((page[f.entryMaskAt + bit / 8] >> (bit % 8)) & 1) == 0) continue;
-    if (boundary - start < tail || boundary > end) {
+    if (boundary - start < tail) {
       return malformed_.emplace_back(number, "an index entry"), void();
     }
     const unsigned char* entry = page + boundary - tail;

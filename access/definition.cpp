@@ -30,10 +30,12 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
   d.tableType = b[f.tableTypeAt];
   d.ownedMap = le32(b + f.ownedMapAt);
   d.freeSpaceMap = le32(b + f.freeSpaceMapAt);
-  // A table has at most 255 columns and 32 indexes; a count past any
-  // definition's room is damage, and bounds every loop below.
+  // A table has at most 255 columns and 32 indexes; a count of indexes far
+  // past that, or counts past the definition's room, are damage, and bound
+  // every loop below.
+  constexpr std::size_t kIndexesMost = 1000;
   std::size_t at = f.realIndexCountsAt + indexes * f.realIndexCountSize;
-  if (indexes > 1000 || at + columns * f.columnEntrySize > size) {
+  if (indexes > kIndexesMost || at + columns * f.columnEntrySize > size) {
     d.damage = "counts more columns and indexes than it holds";
     return d;
   }

@@ -136,7 +136,7 @@ class Check {
   // Each table's variable-length columns that may point to long values,
   // known once its definition has been seen.
   std::map<std::uint32_t, std::vector<std::uint16_t>> longValues_;
-  // At the end: page 1's map, a bit each for pages in use and for free ones.
+  // At the end: page 1's map, a bit for each page it counts in use.
   std::vector<bool> inUse_;
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 
 #include "access/bytes.h"
 #include "access/definition.h"
@@ -14,13 +15,17 @@ namespace jet {
 namespace {
 
 constexpr std::size_t kVersionAt = 0x14;
-constexpr std::size_t kProbe = 0x300;  // page 0's fixed part, read before its size is known
+constexpr unsigned kVersionsKnown = 6;  // up to ACE 17
+constexpr std::size_t kProbe = 0x300;   // page 0's fixed part, read before its size is known
 constexpr std::size_t kMaskedAt = 0x18;
 constexpr std::size_t kKeyInMask = 0x3E - kMaskedAt;
 constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encryption header
 // A database of 32,768 objects, Access's most, needs far fewer pages to
 // describe them.
 constexpr std::size_t kKeptMost = 32768;
+// Pieces of long values named ahead of the pass, kept to be read when it
+// gets there; past this many, the rest are not followed.
+constexpr std::size_t kPiecesMost = 1 << 15;
 
 bool allZero(const unsigned char* p, std::size_t size) {
   static const std::array<unsigned char, 4096> zeros{};
@@ -36,8 +41,10 @@ std::string hex2(unsigned value) {
 
 Check::Check() : carry_(kProbe) {}
 
-bool Check::fail(std::string reason) {
-  if (reason_.empty()) reason_ = std::move(reason);
+std::string Check::damage(Evidence, std::string why) { return why; }
+
+bool Check::fail(Evidence evidence, std::string why) {
+  if (reason_.empty()) reason_ = damage(evidence, std::move(why));
   return false;
 }
 
@@ -84,23 +91,26 @@ bool Check::readHeader() {
   const bool jet = std::memcmp(p + 4, "Standard Jet DB", 16) == 0;
   const bool ace = std::memcmp(p + 4, "Standard ACE DB", 16) == 0;
   if (std::memcmp(p, kStart, 4) != 0 || (!jet && !ace)) {
-    return fail("page 0 does not begin with the signature of an Access database");
+    return fail(kNotAnAccessFile, "page 0 does not begin with the signature of an Access database");
   }
   // Only the one byte: ACE 14 files hold 03 01 here.
   const unsigned version = p[kVersionAt];
-  if (version > 6) return fail("page 0 names format version " + hex2(version) + ", unknown");
   if (ace != (version >= 2)) {
-    return fail("page 0 names format version " + hex2(version) + " under the signature of " +
-                (ace ? "ACE" : "Jet"));
+    return fail(kNotAnAccessFile, "page 0 names format version " + hex2(version) +
+                                      " under the signature of " + (ace ? "ACE" : "Jet"));
   }
   format_ = version == 0 ? &kJet3 : &kJet4;
+  // A later version than the check knows keeps its 4 KiB pages, but what
+  // they hold is not followed.
+  opaque_ = version > kVersionsKnown;
   maxPages_ = static_cast<std::uint32_t>(kMaxFileBytes / format_->pageSize);
   unsigned char masked[kKeyInMask + 4];
   Rc4(0x6B39DAC7).apply(p + kMaskedAt, masked, sizeof masked);
   key_ = le32(masked + kKeyInMask);
   // A password-encrypted ACE file carries a database key and an encryption
   // header; its other pages cannot be read without the password.
-  encrypted_ = ace && (key_ != 0 || p[kEncryptionInfoAt] != 0 || p[kEncryptionInfoAt + 1] != 0);
+  opaque_ =
+      opaque_ || (ace && (key_ != 0 || p[kEncryptionInfoAt] != 0 || p[kEncryptionInfoAt + 1] != 0));
   carry_.resize(format_->pageSize);
   if (key_ != 0) decoded_.resize(format_->pageSize);
   return true;
@@ -110,10 +120,10 @@ void Check::checkPage(const unsigned char* raw) {
   const std::uint32_t number = page_++;
   if (number >= maxPages_) {
     // Also what keeps a page's number within the 20 bits its namings hold.
-    fail("the file is larger than the 2 GB an Access file can hold");
+    fail(kNotAnAccessFile, "the file is larger than the 2 GB an Access file can hold");
     return;
   }
-  if (encrypted_) return;
+  if (opaque_) return;
   const std::uint32_t pageSize = format_->pageSize;
   Facts& f = facts(number);
   if (number == 0) {
@@ -162,10 +172,7 @@ void Check::checkPage(const unsigned char* raw) {
     if (found == ownerNumbers_.end()) {
       // A database holds at most 32,768 objects: more owners than the facts'
       // 16 bits tell apart is no database.
-      if (ownerValues_.size() > 0xFFFF) {
-        fail("the file's pages name more than 65535 tables, more than a database holds");
-        return;
-      }
+      if (ownerValues_.size() > 0xFFFF) return giveUp();
       found =
           ownerNumbers_.emplace(ownerValue, static_cast<std::uint16_t>(ownerValues_.size())).first;
       ownerValues_.push_back(ownerValue);
@@ -174,13 +181,15 @@ void Check::checkPage(const unsigned char* raw) {
     f.bytes[1] = static_cast<unsigned char>(n);
     f.bytes[2] = static_cast<unsigned char>(n >> 8);
   }
+  // The format names these two: the map of free pages, and the catalog.
   if (number == 1 && k != kData) {
-    fail("page 1 is not a data page (" + (k == kBlank ? "blank" : "type " + hex2(page[0])) + ")");
+    fail(kNamedPageLost,
+         "page 1 is not a data page (" + (k == kBlank ? "blank" : "type " + hex2(page[0])) + ")");
     return;
   }
   if (number == 2 && k != kTable) {
-    fail("page 2 is not a table definition (" + (k == kBlank ? "blank" : "type " + hex2(page[0])) +
-         ")");
+    fail(kNamedPageLost, "page 2 is not a table definition (" +
+                             (k == kBlank ? "blank" : "type " + hex2(page[0])) + ")");
     return;
   }
   // The pages that describe the database are kept for the walk: definitions,
@@ -191,107 +200,209 @@ void Check::checkPage(const unsigned char* raw) {
   if (describes) {
     // Bounded, so that a copy whose every page claims to describe tables
     // costs a verdict, not the file's size in memory.
-    if (kept_.size() >= kKeptMost) {
-      fail("the file has more than " + std::to_string(kKeptMost) +
-           " pages of table definitions, usage maps and catalog rows, more than a database uses");
-      return;
-    }
+    if (kept_.size() >= kKeptMost) return giveUp();
     kept_[number].assign(page, page + pageSize);
   }
+  if (!pieces_.empty() && pieces_.front().pointer >> 8 <= number) followPieces(number, page);
   if (k == kTable) learnLayout(number);
   if (k == kData) readRows(number, page, ownerValue);
   if (k == kNode || k == kLeaf) readEntries(number, page);
 }
 
-// A table's long-value columns, once its whole definition has been seen.
+// More than the check keeps in memory: no sound file comes near, and a
+// hostile one costs only its verdict, which rests on page 0 and the length.
+void Check::giveUp() {
+  opaque_ = true;
+  kept_.clear();
+  pieces_.clear();
+}
+
+// A table's long-value columns, once its whole definition has been seen: at
+// its first page, or at the later page it waits for. Any page of a
+// definition may be its first, as far as the pass can tell.
 void Check::learnLayout(std::uint32_t number) {
   std::vector<unsigned char> bytes;
-  if (!joinDefinition(number, bytes).empty()) return;
-  const Definition d = readDefinition(*format_, bytes);
-  if (d.damage.empty()) longValues_[number] = d.longValueColumns();
+  std::vector<std::uint32_t> ready{number};
+  for (auto [w, end] = waiting_.equal_range(number); w != end; w = waiting_.erase(w)) {
+    ready.push_back(w->second);
+  }
+  for (std::uint32_t head : ready) {
+    std::uint32_t missing = 0;
+    if (!joinDefinition(head, bytes, &missing).empty()) {
+      if (missing > number && waiting_.size() < kKeptMost) waiting_.emplace(missing, head);
+      continue;
+    }
+    const Definition d = readDefinition(*format_, bytes);
+    if (d.readsWhole()) longValues_[head] = d.longValueColumns();
+  }
 }
 
 void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint32_t ownerValue) {
   const Format& f = *format_;
   const std::optional<std::size_t> rows = rowCount(f, page);
-  if (!rows) return malformed_.emplace_back(number, "its row count"), void();
+  if (!rows) {
+    return malformed_.push_back({number, kPointerOutside, "its row offsets run past the page"}),
+           void();
+  }
   const std::size_t tableEnd = f.rowCountAt + 2 + 2 * *rows;
   // Map rows (owner 0, page 1) and long values hold no columns.
   const bool columns = number != 1 && ownerValue != 0 && ownerValue != kLongValueOwner;
-  const bool wide = f.columnCountSize == 2;
   const auto layout = longValues_.find(ownerValue);
   const std::vector<std::uint16_t>* longValues =
-      wide && layout != longValues_.end() && !layout->second.empty() ? &layout->second : nullptr;
+      columns && layout != longValues_.end() && !layout->second.empty() ? &layout->second : nullptr;
   bool live = false;
-  const char* damage = nullptr;
+  const char* outside = nullptr;
+  bool blank = false;
   // Every row of a large file passes here: the loop holds only what each row
   // needs, and a row's long values are read apart.
   eachRow(f, page, *rows, [&](const Row& r) {
     if (r.deleted()) return true;
     live = true;
-    if (r.start < tableEnd || r.start >= r.end) return damage = "a row's offset", false;
+    if (r.start < tableEnd || r.start >= f.pageSize) {
+      return outside = "a row's offset points outside the rows", false;
+    }
+    // Rows out of the order the page keeps them in are not understood here.
+    if (r.start >= r.end) return true;
     const unsigned char* row = page + r.start;
     if (r.word & kRowOverflow) {
-      if (r.end - r.start < 4) return damage = "an overflow row", false;
-      name(number, le32(row) >> 8, kWantData);
+      if (r.end - r.start >= 4) name(number, le32(row) >> 8, kWantData);
       return true;
     }
-    if (!columns) return true;
-    if (r.end - r.start < f.columnCountSize) return damage = "a row with no columns", false;
-    const std::size_t count = wide ? le16(row) : row[0];
-    if (count == 0) return damage = "a row with no columns", false;
-    if (longValues) nameLongValues(number, row, r.end - r.start, count, *longValues);
+    // A row of a table holds at least its column count: one all zero was lost.
+    if (columns && row[0] == 0 && allZero(row, r.end - r.start)) return blank = true, false;
+    if (longValues) nameLongValues(number, row, r.end - r.start, *longValues);
     return true;
   });
-  if (damage) return malformed_.emplace_back(number, damage), void();
+  if (outside) return malformed_.push_back({number, kPointerOutside, outside}), void();
+  if (blank)
+    return malformed_.push_back({number, kNamedPageLost, "a row it holds is blank"}), void();
   if (live) setFlag(number, kLiveRows);
 }
 
-// The end of a Jet 4 row: the variable columns' offsets, last first nearest
-// the end, their count, and the null mask. Each memo or OLE value held
-// outside the row names the long-value page of its first piece.
+// The end of a row: the offsets of its variable columns, the first nearest
+// the end, their count, and the null mask. Jet 3's offsets are one byte
+// each, with a jump table that adds 256 from each column it names on; Jet
+// 4's are two bytes. Only a row whose offsets read in order is followed, so
+// that no bytes are taken for a long value that are not one.
 void Check::nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
-                           std::size_t count, const std::vector<std::uint16_t>& columns) {
-  const std::size_t nulls = (count + 7) / 8;
-  if (size < 2 + nulls + 2) return;
-  const std::size_t varCountAt = size - nulls - 2;
-  const std::size_t vars = le16(row + varCountAt);
-  if (varCountAt < 2 + 2 * (vars + 1)) return;
+                           const std::vector<std::uint16_t>& columns) {
+  const bool wide = format_->columnCountSize == 2;
+  const std::size_t count = wide ? le16(row) : row[0];
+  const std::size_t nulls = (count + 7) / 8, w = format_->columnCountSize;
+  if (count == 0 || size < w + nulls + w) return;
+  const std::size_t varCountAt = size - nulls - w;
+  const std::size_t vars = wide ? le16(row + varCountAt) : row[varCountAt];
+  // Jet 3 keeps a jump entry for each 256 bytes of the row.
+  const std::size_t jumps = wide ? 0 : (size - 1) / 256;
+  if (varCountAt < w + jumps + w * (vars + 1)) return;
+  const unsigned char* jumpTable = row + varCountAt - jumps;
+  const auto offset = [&](std::size_t column) {  // the start of a column, or the end of the last
+    const unsigned char* at = jumpTable - w * (column + 1);
+    std::size_t value = wide ? le16(at) : *at;
+    for (std::size_t j = 0; j < jumps; ++j) {
+      const unsigned char first = jumpTable[jumps - 1 - j];
+      if (first != 0xFF && first <= column) value += 256;
+    }
+    return value;
+  };
+  const std::size_t end = offset(vars);
+  if (end > varCountAt - jumps - w * (vars + 1)) return;
   for (std::uint16_t column : columns) {
     if (column >= vars) continue;
-    const std::size_t from = le16(row + varCountAt - 2 * (column + 1));
-    const std::size_t to = le16(row + varCountAt - 2 * (column + 2));
-    if (to > varCountAt || from + kLongValueHeaderSize > to) continue;
-    const unsigned char* value = row + from;
-    const std::uint8_t how = value[3];
-    if ((le32(value) & 0xFFFFFF) == 0 || (how != kLongValueOneRow && how != 0)) continue;
-    name(number, le32(value + 4) >> 8, kWantLongValue);
+    const std::size_t from = offset(column), to = offset(column + 1);
+    if (from > to || to > end) return;
+    if (to - from >= kLongValueHeaderSize) nameLongValue(number, row + from, to - from);
   }
 }
 
+// A memo or OLE value held outside its row names the row of its first piece.
+void Check::nameLongValue(std::uint32_t number, const unsigned char* value, std::size_t size) {
+  const std::uint32_t how = le32(value) & kLongValueHow;
+  if ((how != kLongValueOneRow && how != kLongValueChain) || size != kLongValueHeaderSize) return;
+  if ((le32(value) & ~kLongValueHow) == 0) return;
+  const std::uint32_t pointer = le32(value + 4);
+  name(number, pointer >> 8, kWantLongValue);
+  // A piece on a later page is read when the pass gets there, if the pieces
+  // waiting are few enough to keep.
+  if (pointer >> 8 > number && pointer >> 8 < maxPages_ && pieces_.size() < kPiecesMost) {
+    pieces_.push_back({pointer, number, how == kLongValueChain});
+    std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+  }
+}
+
+// The rows of this page that long values named: each must be there, and a
+// chain goes on at the row its piece names.
+void Check::followPieces(std::uint32_t number, const unsigned char* page) {
+  const Format& f = *format_;
+  const std::optional<std::size_t> rows = rowCount(f, page);
+  while (!pieces_.empty() && pieces_.front().pointer >> 8 <= number) {
+    std::pop_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+    const Piece piece = pieces_.back();
+    pieces_.pop_back();
+    // Not a long-value page: the naming fails on its kind, at the end.
+    if (piece.pointer >> 8 != number || !rows || le32(page + kOwnerAt) != kLongValueOwner ||
+        page[0] != kDataPage) {
+      continue;
+    }
+    const std::size_t n = piece.pointer & 0xFF;
+    std::optional<Row> found;
+    if (n < *rows) {
+      eachRow(f, page, n + 1,
+              [&](const Row& r) { return r.number == n ? (found = r, false) : true; });
+    }
+    if (!found || found->deleted() || found->start >= f.pageSize) {
+      lostPieces_.push_back({piece.origin, piece.pointer, kWantLongValue});
+      continue;
+    }
+    if (!piece.chain || found->start >= found->end || found->end - found->start < 4) continue;
+    const std::uint32_t next = le32(page + found->start);
+    if (next == 0) continue;  // the last piece
+    name(piece.origin, next >> 8, kWantLongValue);
+    if (next >> 8 > number && next >> 8 < maxPages_ && pieces_.size() < kPiecesMost) {
+      pieces_.push_back({next, piece.origin, true});
+      std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+    }
+  }
+}
+
+// An index page's entries, each whole only with the prefix it shares with
+// the page's first entry: its last bytes are a row pointer, and on a node
+// the child page after it.
 void Check::readEntries(std::uint32_t number, const unsigned char* page) {
   const Format& f = *format_;
-  const std::size_t end = f.pageSize - std::min<std::size_t>(le16(page + kFreeSpaceAt), f.pageSize);
-  if (end < f.entriesAt) return malformed_.emplace_back(number, "its free space"), void();
+  const std::size_t free = le16(page + kFreeSpaceAt);
+  if (free > f.pageSize - f.entriesAt) {
+    return malformed_.push_back(
+               {number, kPointerOutside, "its free space is larger than the page"}),
+           void();
+  }
+  const std::size_t end = f.pageSize - free;
   for (std::size_t n = 0; n < 3; ++n) {
-    const std::uint32_t sibling = le32(page + kIndexSiblingsAt + 4 * n);
+    const std::uint32_t sibling = le32(page + f.siblingsAt + 4 * n);
     if (sibling != 0) name(number, sibling, kWantIndex);
   }
   const bool node = page[0] == kIndexNodePage;
   const std::size_t tail = node ? 8 : 4;  // row pointer, and a node's child page
+  const std::size_t shared = le16(page + f.sharedPrefixAt);
+  const unsigned char* first = page + f.entriesAt;
+  unsigned char whole[8];
   std::size_t start = f.entriesAt;
   for (std::size_t boundary = f.entriesAt + 1; boundary <= end; ++boundary) {
     const std::size_t bit = boundary - f.entriesAt;
     if (((page[f.entryMaskAt + bit / 8] >> (bit % 8)) & 1) == 0) continue;
-    if (boundary - start < tail) {
-      return malformed_.emplace_back(number, "an index entry"), void();
+    const std::size_t stored = boundary - start;
+    const std::size_t prefix = start == f.entriesAt ? 0 : shared;
+    // An entry shorter than its row pointer, even with its prefix, is not
+    // understood: the rest of the page is not read.
+    if (prefix + stored < tail || (prefix > 0 && shared > end - f.entriesAt)) return;
+    for (std::size_t b = 0; b < tail; ++b) {
+      const std::size_t from = prefix + stored - tail + b;  // in the whole entry
+      whole[b] = from < prefix ? first[from] : page[start + from - prefix];
     }
-    const unsigned char* entry = page + boundary - tail;
-    name(number, be24(entry), kWantData);
-    if (node) name(number, be32(entry + 4), kWantIndex);
+    name(number, be24(whole), kWantData);
+    if (node) name(number, be32(whole + 4), kWantIndex);
     start = boundary;
   }
-  if (start != end) malformed_.emplace_back(number, "its last index entry");
 }
 
 // Page `from` names page `to` as `want`. The pass cannot yet tell whether

@@ -1,20 +1,27 @@
 // The structural check of an Access database file (Jet 3, Jet 4 or ACE),
 // fed the file's bytes once, in order, in pieces of any size.
 //
+// Its alarm must mean damage. A verdict needs evidence that something was
+// lost, of one of the four kinds of `Evidence` below, and every verdict is
+// made by `damage`, which names its kind. Anything else that the check does
+// not understand, a shape of the format it has not met, is no evidence: the
+// check stops following that structure there and says nothing of it.
+//
 // A page is required only where something in use names it, and it must then
 // be what the name says: the catalog names each table's definition, a
 // definition its usage maps and index roots, a usage map the pages it
-// counts, an index page its entries' rows and child pages, a row its
-// overflow row and long values. Page 1's map of free pages says which pages
-// are in use; each of those must be named as what it is.
+// counts, an index page its entries' rows and its child and sibling pages,
+// a row its overflow row and the pieces of its long values. A page that page
+// 1's map counts in use but that nothing names has lost nothing (it is a
+// leak): it need only be a page of some kind, or blank.
 //
 // The pass keeps six bytes a page (its kind, its owner, the first later page
 // that named it) and the pages that describe the database: table
 // definitions, the pages that hold usage maps, the catalog's data pages.
 // The walk from the catalog happens at the end, over what the pass kept.
 // Of the pages of one table that name a later page as the same thing, only
-// the first is kept: when that one is free, the others' naming goes
-// unchecked (the page, if in use, must still be named as what it is).
+// the first is kept: when that one is not in use, the others' naming goes
+// unchecked.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "access/definition.h"
 #include "access/format.h"
 
 namespace jet {
@@ -43,7 +51,19 @@ class Check {
   // After finish, for tools that damage a file where it counts: whether page
   // 1's map counts the page in use, and whether pages past page 0 were read.
   bool countedInUse(std::uint32_t page) const { return page < inUse_.size() && inUse_[page]; }
-  bool readable() const { return !encrypted_; }
+  // Whether the walk reached the page from the catalog: a page of a table's
+  // maps, or a long value of one of its rows.
+  bool reached(std::uint32_t page) const { return (flags(page) & (kListed | kFollowed)) != 0; }
+  bool readable() const { return !opaque_; }
+
+  // What a verdict of damage rests on: the only four.
+  enum Evidence : std::uint8_t {
+    kNamedPageLost,    // a page or row that something in use names is missing, blank or
+                       // of another kind than named
+    kNoPageInUse,      // a page that page 1's map counts in use is no page of any kind
+    kPointerOutside,   // bytes a reader must follow point outside their page or the file
+    kNotAnAccessFile,  // the header is not an Access header, or the length is wrong
+  };
 
   // What a page is, as the pass saw it.
   enum Kind : std::uint8_t {
@@ -74,12 +94,16 @@ class Check {
     std::uint8_t want;
   };
 
-  bool fail(std::string reason);
+  // Every verdict of damage is made here.
+  static std::string damage(Evidence evidence, std::string why);
+  bool fail(Evidence evidence, std::string why);
   bool readHeader();
   void checkPage(const unsigned char* raw);
   void readRows(std::uint32_t number, const unsigned char* page, std::uint32_t owner);
   void nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
-                      std::size_t count, const std::vector<std::uint16_t>& columns);
+                      const std::vector<std::uint16_t>& columns);
+  void nameLongValue(std::uint32_t number, const unsigned char* value, std::size_t size);
+  void followPieces(std::uint32_t number, const unsigned char* page);
   void readEntries(std::uint32_t number, const unsigned char* page);
   void name(std::uint32_t from, std::uint32_t to, std::uint8_t want);
   void learnLayout(std::uint32_t number);
@@ -89,7 +113,8 @@ class Check {
   static constexpr std::uint8_t kKindMask = 0x0F;  // the rest of the byte is flags:
   static constexpr std::uint8_t kLiveRows = 0x10;  // a data page holding a row not deleted
   static constexpr std::uint8_t kListed = 0x20;  // named by its table's maps, or a named map holder
-  static constexpr std::uint8_t kCovered = 0x40;  // inside the range of its table's maps
+  static constexpr std::uint8_t kFollowed = 0x40;  // a long value of a row in use lies here
+  static constexpr std::uint8_t kCovered = 0x80;   // inside the range of its table's owned map
   Facts& facts(std::uint32_t page);
   Facts& newFacts(std::uint32_t page);
   const Facts* known(std::uint32_t page) const;
@@ -109,17 +134,25 @@ class Check {
                        std::uint8_t role, std::uint32_t table);
   std::string countPage(std::uint32_t page, const std::string& whose, std::uint8_t role,
                         std::uint32_t table);
-  std::string joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes) const;
+  std::string joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes,
+                             std::uint32_t* missing) const;
+  std::string namedDefinition(std::uint32_t t, std::vector<unsigned char>& bytes,
+                              Definition& d) const;
+  std::string settle();
+  void giveUp();
+  bool unnamedTable(std::uint32_t page, std::vector<unsigned char>& bytes) const;
   const std::vector<unsigned char>* row(std::uint32_t pointer, std::vector<unsigned char>& into,
                                         std::string& why) const;
 
   const Format* format_ = nullptr;
   std::string reason_;
-  std::uint64_t size_ = 0;            // bytes fed so far
-  std::uint32_t maxPages_ = 0;        // the most pages a file of this format can hold
-  std::uint32_t page_ = 0;            // the number of the next whole page
-  std::uint32_t pages_ = 0;           // at the end: how many the file has
-  bool encrypted_ = false;            // a password-encrypted ACE file: only page 0 is checked
+  std::uint64_t size_ = 0;      // bytes fed so far
+  std::uint32_t maxPages_ = 0;  // the most pages a file of this format can hold
+  std::uint32_t page_ = 0;      // the number of the next whole page
+  std::uint32_t pages_ = 0;     // at the end: how many the file has
+  // Only page 0 and the length are checked: a password-encrypted ACE file, a
+  // format version not known here, a file past what the check keeps.
+  bool opaque_ = false;
   std::uint32_t key_ = 0;             // a Jet file's database key; non-zero when pages are encoded
   std::vector<unsigned char> carry_;  // a page split across feeds
   std::size_t carried_ = 0;
@@ -130,12 +163,28 @@ class Check {
   std::unordered_map<std::uint32_t, std::uint16_t> ownerNumbers_;
   std::vector<Reference> failed_;   // references that failed when made
   std::vector<Reference> pending_;  // later pages named differently by a second page
-  std::vector<std::pair<std::uint32_t, const char*>> malformed_;
+  struct Malformed {
+    std::uint32_t page;
+    Evidence evidence;
+    const char* what;
+  };
+  std::vector<Malformed> malformed_;  // pages whose own bytes show a loss
+  // The pieces of long values the pass has yet to reach: the row that holds
+  // one, and the page whose row named the value.
+  struct Piece {
+    std::uint32_t pointer, origin;
+    bool chain;  // the row begins with the pointer to the next piece
+    bool operator>(const Piece& other) const { return pointer > other.pointer; }
+  };
+  std::vector<Piece> pieces_;          // a heap, nearest first
+  std::vector<Reference> lostPieces_;  // rows named as pieces that the page does not hold
   // The pages that describe the database, decoded.
   std::map<std::uint32_t, std::vector<unsigned char>> kept_;
   // Each table's variable-length columns that may point to long values,
-  // known once its definition has been seen.
+  // known once its whole definition has been seen; and the definitions that
+  // wait for a later page of theirs, by that page.
   std::map<std::uint32_t, std::vector<std::uint16_t>> longValues_;
+  std::multimap<std::uint32_t, std::uint32_t> waiting_;
   // At the end: page 1's map, a bit for each page it counts in use.
   std::vector<bool> inUse_;
 };

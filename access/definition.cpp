@@ -22,7 +22,7 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
   const std::size_t size = bytes.size();
   const unsigned char* b = bytes.data();
   if (size < f.realIndexCountsAt) {
-    d.damage = "is too short for a table definition";
+    d.outside = "is too short for a table definition";
     return d;
   }
   const std::size_t columns = le16(b + f.columnCountAt);
@@ -31,12 +31,12 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
   d.ownedMap = le32(b + f.ownedMapAt);
   d.freeSpaceMap = le32(b + f.freeSpaceMapAt);
   // A table has at most 255 columns and 32 indexes; a count of indexes far
-  // past that, or counts past the definition's room, are damage, and bound
-  // every loop below.
+  // past that, or counts past the definition's room, run outside it, and
+  // bound every loop below.
   constexpr std::size_t kIndexesMost = 1000;
   std::size_t at = f.realIndexCountsAt + indexes * f.realIndexCountSize;
   if (indexes > kIndexesMost || at + columns * f.columnEntrySize > size) {
-    d.damage = "counts more columns and indexes than it holds";
+    d.outside = "counts more columns and indexes than it holds";
     return d;
   }
   for (std::size_t n = 0; n < columns; ++n, at += f.columnEntrySize) {
@@ -48,27 +48,31 @@ Definition readDefinition(const Format& f, const std::vector<unsigned char>& byt
     c.fixedOffset = le16(b + at + f.columnFixedAt);
     c.length = le16(b + at + f.columnLengthAt);
     if (c.type == 0) {
-      d.damage = "has a column of type 0";
+      d.notUnderstood = "has a column of type 0";
       return d;
     }
     d.columns.push_back(c);
   }
   for (Column& c : d.columns) {
     if (at + f.nameLengthSize > size) {
-      d.damage = "ends inside its column names";
+      d.outside = "ends inside its column names";
       return d;
     }
     const std::size_t length = f.nameLengthSize == 1 ? b[at] : le16(b + at);
     at += f.nameLengthSize;
-    if (length == 0 || at + length > size) {
-      d.damage = length == 0 ? "has a column without a name" : "ends inside its column names";
+    if (length == 0) {
+      d.notUnderstood = "has a column without a name";
+      return d;
+    }
+    if (at + length > size) {
+      d.outside = "ends inside its column names";
       return d;
     }
     c.name.assign(reinterpret_cast<const char*>(b + at), length);
     at += length;
   }
   if (at + indexes * f.realIndexSize > size) {
-    d.damage = "ends inside its indexes";
+    d.outside = "ends inside its indexes";
     return d;
   }
   for (std::size_t n = 0; n < indexes; ++n, at += f.realIndexSize) {

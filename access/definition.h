@@ -25,12 +25,15 @@ struct RealIndex {
 };
 
 struct Definition {
-  std::string damage;  // empty when the definition reads whole
+  // Empty when the definition reads whole. Counts or lengths that run past
+  // its bytes point outside it; anything else is a shape not understood.
+  std::string outside, notUnderstood;
   std::uint8_t tableType = 0;
   std::uint32_t ownedMap = 0;
   std::uint32_t freeSpaceMap = 0;
   std::vector<Column> columns;
   std::vector<RealIndex> indexes;
+  bool readsWhole() const { return outside.empty() && notUnderstood.empty(); }
   // The variable-length columns whose values may live on long-value pages.
   std::vector<std::uint16_t> longValueColumns() const;
 };

@@ -41,6 +41,8 @@ std::string at(std::uint32_t page) { return "page " + std::to_string(page); }
 
 }  // namespace
 
+// A page in use: one that a table's maps name, or, for a page no table's
+// map reaches, one that page 1's map counts.
 bool Check::live(std::uint32_t page) const {
   if (page >= pages_) return false;
   return (flags(page) & kListed) != 0 || inUse_[page];
@@ -57,33 +59,52 @@ std::string Check::meets(const Reference& r) const {
                                           : " as a long value";
   const std::string by = ", but " + std::string(kindName(kind(r.from))) + " " +
                          std::to_string(r.from) + " names it" + as;
-  if (r.to >= maxPages_) return at(r.to) + " lies beyond any Access file" + by;
+  if (r.to >= maxPages_)
+    return damage(kPointerOutside, at(r.to) + " lies beyond any Access file" + by);
   if (k == kUnseen) {
-    return at(r.to) + " is past the end (the file has " + std::to_string(pages_) + " pages)" + by;
+    return damage(kNamedPageLost, at(r.to) + " is past the end (the file has " +
+                                      std::to_string(pages_) + " pages)" + by);
   }
-  if (!kindOk) return at(r.to) + " is " + kindName(k) + by;
+  if (!kindOk) return damage(kNamedPageLost, at(r.to) + " is " + kindName(k) + by);
   const std::uint32_t o = owner(r.to);
-  return at(r.to) + " belongs to " +
-         (o == kLongValueOwner ? std::string("the long values") : table(o)) + by;
+  return damage(kNamedPageLost,
+                at(r.to) + " belongs to " +
+                    (o == kLongValueOwner ? std::string("the long values") : table(o)) + by);
 }
 
-std::string Check::joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes) const {
+// Joins a definition's pages; on a page that is not (or not yet) a kept
+// definition page, says so, and gives its number in `missing`.
+std::string Check::joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes,
+                                  std::uint32_t* missing) const {
   bytes.clear();
   std::uint32_t page = head;
   for (std::size_t pages = 0; page != 0; ++pages) {
     const auto kept = kept_.find(page);
-    if (kept == kept_.end() || pages >= kDefinitionPagesMost) {
-      return at(page) + ", which " + table(head) + " continues on, is " +
-             (pages >= kDefinitionPagesMost ? "more than a definition takes, or part of a loop"
-                                            : kindName(kind(page)));
+    if (pages >= kDefinitionPagesMost) {
+      return damage(kNamedPageLost, at(page) + ", which " + table(head) +
+                                        " continues on, is more than a definition takes, or "
+                                        "part of a loop");
+    }
+    if (kept == kept_.end() || kept->second[0] != kTablePage) {
+      if (missing) *missing = page;
+      return damage(kNamedPageLost, at(page) + ", which " + table(head) + " continues on, is " +
+                                        kindName(kind(page)));
     }
     const std::vector<unsigned char>& p = kept->second;
-    if (p[0] != kTablePage)
-      return at(page) + ", which " + table(head) + " continues on, is " + kindName(kind(page));
     bytes.insert(bytes.end(), p.begin() + (pages == 0 ? 0 : kTableContinuesAt), p.end());
     page = le32(p.data() + kNextTablePageAt);
   }
   return {};
+}
+
+// A definition page that nothing names is a table of its own (hidden tables
+// own pages too) only where it begins a definition that reads whole; a
+// leftover tail of one is no table, and no damage.
+bool Check::unnamedTable(std::uint32_t page, std::vector<unsigned char>& bytes) const {
+  if (!joinDefinition(page, bytes, nullptr).empty()) return false;
+  const Definition d = readDefinition(*format_, bytes);
+  return d.readsWhole() && (d.tableType == kUserTable || d.tableType == kSystemTable) &&
+         !d.columns.empty();
 }
 
 // The bytes of the row at `pointer` (page << 8 | row), from a kept page.
@@ -119,25 +140,30 @@ const std::vector<unsigned char>* Check::row(std::uint32_t pointer,
 std::string Check::countPage(std::uint32_t page, const std::string& whose, std::uint8_t role,
                              std::uint32_t owningTable) {
   if (page >= pages_) {
-    return whose + " names " + at(page) + ", but the file has " + std::to_string(pages_) + " pages";
+    return damage(kNamedPageLost, whose + " names " + at(page) + ", but the file has " +
+                                      std::to_string(pages_) + " pages");
   }
   const std::uint8_t k = kind(page);
   const bool index = role == kIndexPages;
   if (index ? (k != kNode && k != kLeaf) : k != kData) {
-    return at(page) + " is " + kindName(k) + ", but " + whose + " names it";
+    return damage(kNamedPageLost, at(page) + " is " + kindName(k) + ", but " + whose + " names it");
   }
   if (owner(page) != owningTable) {
-    return at(page) + " belongs to " + table(owner(page)) + ", but " + whose + " names it";
+    return damage(kNamedPageLost,
+                  at(page) + " belongs to " + table(owner(page)) + ", but " + whose + " names it");
   }
   if (role != kFreeSpace) setFlag(page, kListed);
   return {};
 }
 
+// A usage map: a first page and its bits, or a list of usage-map pages.
+// A map of another type, or too short to hold its start, is not understood.
 std::string Check::usageMap(const std::vector<unsigned char>& r, const std::string& whose,
                             std::uint8_t role, std::uint32_t owningTable) {
   const std::uint32_t pageSize = format_->pageSize;
   // Each mapped page with its bit: set for a free page in page 1's map, for a
-  // counted page in a table's.
+  // counted page in a table's. Page 1's map may count pages past the end in
+  // use: nothing is lost there.
   std::string damage;
   const auto visit = [&](std::uint32_t page, bool set) {
     if (!damage.empty()) return;
@@ -145,43 +171,43 @@ std::string Check::usageMap(const std::vector<unsigned char>& r, const std::stri
       if (page < pages_ && !set) inUse_[page] = true;
       return;
     }
-    if (page < pages_ && owner(page) == owningTable) setFlag(page, kCovered);
+    // What the map would name here: a data page for a table's map of owned
+    // pages, an index page for an index map.
+    const std::uint8_t k = page < pages_ ? kind(page) : std::uint8_t{kUnseen};
+    const bool index = k == kNode || k == kLeaf;
+    if (owner(page) == owningTable &&
+        ((role == kOwnedPages && k == kData) || (role == kIndexPages && index))) {
+      setFlag(page, kCovered);
+    }
     if (set) damage = countPage(page, whose, role, owningTable);
   };
-  if (r.empty()) return whose + " is an empty row";
+  if (r.empty()) return {};
   if (r[0] == kInlineMap) {
-    if (r.size() < 5) return whose + " is too short";
+    if (r.size() < 5) return {};
     const std::uint64_t first = le32(r.data() + 1);
     for (std::size_t bit = 0; bit < (r.size() - 5) * 8 && damage.empty(); ++bit) {
       const std::uint64_t page = first + bit;
-      const bool set = (r[5 + bit / 8] >> (bit % 8)) & 1;
-      // Pages past the end read as free in page 1's map; one counted in use
-      // was cut off.
-      if (role == kFreePages && page >= pages_ && !set && page < maxPages_) {
-        return "the map of free pages counts " + at(static_cast<std::uint32_t>(page)) +
-               " in use, but the file has " + std::to_string(pages_) + " pages";
-      }
-      if (page < maxPages_) visit(static_cast<std::uint32_t>(page), set);
+      if (page >= maxPages_ || (role == kFreePages && page >= pages_)) break;
+      visit(static_cast<std::uint32_t>(page), (r[5 + bit / 8] >> (bit % 8)) & 1);
     }
     return damage;
   }
-  if (r[0] != kReferenceMap) return whose + " is of unknown type " + std::to_string(r[0]);
+  if (r[0] != kReferenceMap) return {};
   const std::uint64_t span = std::uint64_t{pageSize - kUsageMapBitsAt} * 8;
   for (std::size_t j = 0; 1 + 4 * (j + 1) <= r.size() && j * span < maxPages_; ++j) {
     const std::uint32_t mapPage = le32(r.data() + 1 + 4 * j);
     if (mapPage == 0) continue;  // a range without a page says nothing either way
     const auto kept = kept_.find(mapPage);
     if (mapPage >= pages_ || kept == kept_.end() || kind(mapPage) != kUsageMap) {
-      return at(mapPage) + " is " + kindName(kind(mapPage)) + ", but " + whose +
-             " names it as a usage map page";
+      return Check::damage(kNamedPageLost, at(mapPage) + " is " + kindName(kind(mapPage)) +
+                                               ", but " + whose + " names it as a usage map page");
     }
     setFlag(mapPage, kListed);
     const unsigned char* bits = kept->second.data() + kUsageMapBitsAt;
     for (std::uint64_t bit = 0; bit < span && damage.empty(); ++bit) {
       const std::uint64_t page = j * span + bit;
-      if (page >= pages_ && role == kFreePages) break;
-      if (page < maxPages_)
-        visit(static_cast<std::uint32_t>(page), (bits[bit / 8] >> (bit % 8)) & 1);
+      if (page >= maxPages_ || (role == kFreePages && page >= pages_)) break;
+      visit(static_cast<std::uint32_t>(page), (bits[bit / 8] >> (bit % 8)) & 1);
     }
     if (!damage.empty()) return damage;
   }
@@ -193,9 +219,20 @@ std::string Check::readMap(std::uint32_t pointer, const std::string& whose, std:
   if (pointer == 0) return {};
   std::vector<unsigned char> bytes;
   std::string why;
-  if (!row(pointer, bytes, why)) return whose + " is held nowhere: " + why;
+  if (!row(pointer, bytes, why)) return damage(kNamedPageLost, whose + " is held nowhere: " + why);
   setFlag(pointer >> 8, kListed);
   return usageMap(bytes, whose, role, owningTable);
+}
+
+// A definition that the catalog or the format names: what runs outside it
+// is damage; a shape not understood leaves the table unfollowed.
+std::string Check::namedDefinition(std::uint32_t t, std::vector<unsigned char>& bytes,
+                                   Definition& d) const {
+  std::string damage = joinDefinition(t, bytes, nullptr);
+  if (!damage.empty()) return damage;
+  d = readDefinition(*format_, bytes);
+  if (!d.outside.empty()) return Check::damage(kPointerOutside, table(t) + " " + d.outside);
+  return {};
 }
 
 std::string Check::walk() {
@@ -206,9 +243,9 @@ std::string Check::walk() {
 
   // The catalog: its rows of type 1 name the tables' definitions.
   std::vector<unsigned char> bytes;
-  if (!(damage = joinDefinition(2, bytes)).empty()) return damage;
-  const Definition catalog = readDefinition(f, bytes);
-  if (!catalog.damage.empty()) return "the catalog's definition " + catalog.damage;
+  Definition catalog;
+  if (!(damage = namedDefinition(2, bytes, catalog)).empty()) return damage;
+  if (!catalog.notUnderstood.empty()) return settle();
   const Column *id = nullptr, *type = nullptr;
   const std::string idName = f.nameLengthSize == 1 ? "Id" : std::string("I\0d\0", 4);
   const std::string typeName = f.nameLengthSize == 1 ? "Type" : std::string("T\0y\0p\0e\0", 8);
@@ -216,7 +253,7 @@ std::string Check::walk() {
     if ((c.flags & kColumnFixed) && c.name == idName) id = &c;
     if ((c.flags & kColumnFixed) && c.name == typeName) type = &c;
   }
-  if (!id || !type) return "the catalog's definition has no Id and Type columns";
+  if (!id || !type) return settle();  // a catalog not understood here
   if (!(damage = readMap(catalog.ownedMap, "the catalog's map of owned pages", kOwnedPages, 2))
            .empty()) {
     return damage;
@@ -236,8 +273,9 @@ std::string Check::walk() {
       if (le16(fields + type->fixedOffset) != kTableEntryType) return true;
       const std::uint32_t definition = le32(fields + id->fixedOffset) & 0xFFFFFF;
       if (kind(definition) != kTable) {
-        damage = at(definition) + " is " + kindName(kind(definition)) +
-                 ", but the catalog names it as a table definition";
+        damage =
+            Check::damage(kNamedPageLost, at(definition) + " is " + kindName(kind(definition)) +
+                                              ", but the catalog names it as a table definition");
         return false;
       }
       tables.insert(definition);
@@ -246,28 +284,27 @@ std::string Check::walk() {
     if (!damage.empty()) return damage;
   }
   // Tables the catalog does not list as such (linked and hidden ones) still
-  // own pages: every definition in use that continues no other counts.
+  // own pages: a definition page in use that no definition continues on
+  // counts as one where it reads whole.
   std::set<std::uint32_t> continuations;
   for (const auto& [number, page] : kept_) {
-    if (page[0] == kTablePage && inUse_[number]) {
-      continuations.insert(le32(page.data() + kNextTablePageAt));
-    }
+    if (page[0] == kTablePage) continuations.insert(le32(page.data() + kNextTablePageAt));
   }
+  std::set<std::uint32_t> unnamed;
   for (const auto& [number, page] : kept_) {
-    if (page[0] == kTablePage && inUse_[number] && !continuations.count(number)) {
-      tables.insert(number);
+    if (page[0] == kTablePage && inUse_[number] && !tables.count(number) &&
+        !continuations.count(number) && unnamedTable(number, bytes)) {
+      unnamed.insert(number);
     }
   }
+  tables.insert(unnamed.begin(), unnamed.end());
 
   // The catalog's definition and its map of owned pages were read above.
   for (std::uint32_t t : tables) {
     Definition read;
-    if (t != 2) {
-      if (!(damage = joinDefinition(t, bytes)).empty()) return damage;
-      read = readDefinition(f, bytes);
-      if (!read.damage.empty()) return table(t) + " " + read.damage;
-    }
+    if (t != 2 && !(damage = namedDefinition(t, bytes, read)).empty()) return damage;
     const Definition& d = t == 2 ? catalog : read;
+    if (!d.readsWhole()) continue;
     const std::string name = table(t) + "'s ";
     if ((t != 2 &&
          !(damage = readMap(d.ownedMap, name + "map of owned pages", kOwnedPages, t)).empty()) ||
@@ -278,73 +315,95 @@ std::string Check::walk() {
       if (!(damage = readMap(index.map, name + "index map", kIndexPages, t)).empty()) {
         return damage;
       }
+      // A small table's index may be rooted in a data page.
       const std::uint8_t k = kind(index.root);
-      if (index.root != 0 && ((k != kNode && k != kLeaf) || owner(index.root) != t)) {
-        return at(index.root) + " is " +
-               (k == kNode || k == kLeaf ? "an index page of " + table(owner(index.root))
-                                         : kindName(k)) +
-               ", but " + table(t) + " names it as an index root";
+      if (index.root == 0 || k == kData) continue;
+      if ((k != kNode && k != kLeaf) || owner(index.root) != t) {
+        return Check::damage(
+            kNamedPageLost,
+            at(index.root) + " is " +
+                (k == kNode || k == kLeaf ? "an index page of " + table(owner(index.root))
+                                          : kindName(k)) +
+                ", but " + table(t) + " names it as an index root");
       }
     }
   }
 
-  // Each page in use must be named as what it is. Pages of one table run
-  // together: the last table found spares a search for each.
-  std::uint32_t lastTable = 2;
+  // Each page in use must be a page of some kind. A page of a table inside
+  // the range of the table's map for it, but not counted there, is lost to
+  // that map: the rows on a data page to any reader of the table, an index
+  // page to the index's map of its pages.
   for (std::uint32_t p = 3; p < pages_; ++p) {
     if (!inUse_[p]) continue;
     const std::uint8_t k = kind(p), fl = flags(p);
-    const std::uint32_t o = owner(p);
-    if (k == kOther)
-      return at(p) + " is not a database page, but the map of free pages counts it in use";
-    const bool rows = k == kData && (fl & kLiveRows) && o > 1 && o != kLongValueOwner;
-    if (!rows && k != kNode && k != kLeaf) continue;
-    if (o != lastTable && !tables.count(o)) {
-      return at(p) + ", " + kindName(k) + " in use, names " + at(o) +
-             " as its table, but that is " +
-             (kind(o) == kTable ? "a table nobody names" : kindName(kind(o)));
+    if (k == kOther) {
+      return Check::damage(kNoPageInUse, at(p) +
+                                             " is not a database page, but the map of free "
+                                             "pages counts it in use");
     }
-    lastTable = o;
-    if ((fl & kCovered) && !(fl & kListed)) {
-      return at(p) + " is " + kindName(k) + " of " + table(o) + ", but " +
-             (k == kData ? "its map of owned pages" : "none of its index maps") + " names it";
+    const bool rows = k == kData && (fl & kLiveRows);
+    if ((rows || k == kNode || k == kLeaf) && (fl & kCovered) && !(fl & kListed)) {
+      return Check::damage(kNamedPageLost,
+                           at(p) + " is " + kindName(k) + " of " + table(owner(p)) + ", but " +
+                               (rows ? "its map of owned pages" : "none of its index maps") +
+                               " names it");
     }
   }
-  // What the pages in use named.
-  for (const auto& [p, what] : malformed_) {
-    if (live(p)) return at(p) + ", in use, is damaged: " + what;
+  return settle();
+}
+
+// What the pages in use named, and where their bytes pointed.
+std::string Check::settle() {
+  std::string damage;
+  for (const Malformed& m : malformed_) {
+    if (live(m.page)) return Check::damage(m.evidence, at(m.page) + ", in use: " + m.what);
   }
+  for (const Reference& r : lostPieces_) {
+    if (live(r.from)) {
+      return Check::damage(kNamedPageLost, at(r.to >> 8) + " holds no row " +
+                                               std::to_string(r.to & 0xFF) + ", but data page " +
+                                               std::to_string(r.from) +
+                                               " names it as a piece of a long value");
+    }
+  }
+  const auto judge = [&](const Reference& r) {
+    if (!live(r.from)) return true;
+    damage = meets(r);
+    if (damage.empty() && r.want == kWantLongValue) setFlag(r.to, kFollowed);
+    return damage.empty();
+  };
   for (const std::vector<Reference>* list : {&failed_, &pending_}) {
     for (const Reference& r : *list) {
-      if (live(r.from) && !(damage = meets(r)).empty()) return damage;
+      if (!judge(r)) return damage;
     }
   }
   const std::uint32_t named = static_cast<std::uint32_t>(blocks_.size()) * kFactsBlock;
   for (std::uint32_t p = 0; p < named; ++p) {
     if (!known(p)) continue;
     const std::uint32_t c = claim(p);
-    if (c == 0) continue;
-    const Reference r{c >> 4, p, static_cast<std::uint8_t>(c & 15)};
-    if (live(r.from) && !(damage = meets(r)).empty()) return damage;
+    if (c != 0 && !judge({c >> 4, p, static_cast<std::uint8_t>(c & 15)})) return damage;
   }
   return {};
 }
 
 std::string Check::finish() {
   if (!reason_.empty()) return reason_;
-  if (size_ == 0) return "the file is empty";
+  if (size_ == 0) return damage(kNotAnAccessFile, "the file is empty");
   if (!format_) {
-    return "the file is " + std::to_string(size_) + " bytes, too short for a database";
+    return damage(kNotAnAccessFile,
+                  "the file is " + std::to_string(size_) + " bytes, too short for a database");
   }
   if (size_ % format_->pageSize != 0) {
-    return "the file is " + std::to_string(size_) + " bytes, not a whole number of " +
-           std::to_string(format_->pageSize) + "-byte pages";
+    return damage(kNotAnAccessFile, "the file is " + std::to_string(size_) +
+                                        " bytes, not a whole number of " +
+                                        std::to_string(format_->pageSize) + "-byte pages");
   }
   pages_ = static_cast<std::uint32_t>(size_ / format_->pageSize);
   if (pages_ < 3) {
-    return "the file has " + std::to_string(pages_) + " pages, fewer than the 3 of any database";
+    return damage(kNotAnAccessFile, "the file has " + std::to_string(pages_) +
+                                        " pages, fewer than the 3 of any database");
   }
-  if (encrypted_) return {};
+  if (opaque_) return {};
   return walk();
 }
 

@@ -27,14 +27,16 @@ struct Tally {
   long caught = 0, tried = 0;
 };
 
-const char* const kKinds[] = {"zeroed page in use", "random page", "torn page",
-                              "cut at a page boundary", "last quarter zeroed"};
+const char* const kKinds[] = {"zeroed page in use",  "random page",
+                              "torn page",           "cut at a page boundary",
+                              "last quarter zeroed", "random long-value page"};
+constexpr int kKindCount = sizeof kKinds / sizeof *kKinds;
 const char* const kClasses[] = {"under 100 pages", "100 to 499 pages", "500 pages or more"};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Tally tallies[3][5];
+  Tally tallies[3][kKindCount];
   int files = 0, alarms = 0;
   std::mt19937 random(29);
   for (int a = 1; a < argc; ++a) {
@@ -68,6 +70,16 @@ int main(int argc, char** argv) {
     };
     for (std::size_t p = 1; p < pages; ++p) {
       const std::size_t at = p * pageSize;
+      const bool longValues =
+          sound[at] == 1 && std::equal(sound.begin() + at + 4, sound.begin() + at + 8, "LVAL");
+      // A long-value page is in use where page 1's map counts it, or where a
+      // row in use names it.
+      if (longValues && (first.countedInUse(static_cast<std::uint32_t>(p)) ||
+                         first.reached(static_cast<std::uint32_t>(p)))) {
+        Bytes d = sound;
+        for (std::size_t n = 0; n < pageSize; ++n) d[at + n] = static_cast<unsigned char>(random());
+        attempt(5, d, p);
+      }
       if (!first.countedInUse(static_cast<std::uint32_t>(p)) || blank(at, at + pageSize)) continue;
       Bytes d = sound;
       std::fill_n(d.begin() + at, pageSize, 0);
@@ -89,14 +101,14 @@ int main(int argc, char** argv) {
   }
   std::printf("%d files, %d false alarms\n", files, alarms);
   for (int c = 0; c < 3; ++c) {
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < kKindCount; ++k) {
       const Tally& t = tallies[c][k];
       if (t.tried == 0) continue;
       std::printf("%-18s %-24s %6ld of %6ld caught, %5.1f %%\n", kClasses[c], kKinds[k], t.caught,
                   t.tried, 100.0 * t.caught / t.tried);
     }
   }
-  for (int k = 0; k < 5; ++k) {
+  for (int k = 0; k < kKindCount; ++k) {
     Tally all;
     for (int c = 0; c < 3; ++c)
       all.caught += tallies[c][k].caught, all.tried += tallies[c][k].tried;

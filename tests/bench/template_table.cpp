@@ -12,8 +12,6 @@
 namespace bench {
 namespace {
 
-constexpr std::uint8_t kUserTable = 'N';
-
 bool isDataPage(const Page& p) { return p[0] == jet::kDataPage && p[1] == 1; }
 
 // The definition at `head`, its continuations joined from their byte 8.
@@ -28,7 +26,7 @@ std::string readDefinition(const std::vector<Page>& pages, std::uint32_t head, j
                  pages[page].end());
   }
   d = jet::readDefinition(jet::kJet4, bytes);
-  return d.damage;
+  return d.outside + d.notUnderstood;
 }
 
 // Whether `page` defines a table make_database can fill, and its layout.
@@ -36,7 +34,7 @@ bool fillable(const std::vector<Page>& pages, std::uint32_t page, Table& t) {
   jet::Definition d;
   // No index: a logical index needs a real one.
   if (page >= pages.size() || !readDefinition(pages, page, d).empty() ||
-      d.tableType != kUserTable || !d.indexes.empty() || d.ownedMap == 0) {
+      d.tableType != jet::kUserTable || !d.indexes.empty() || d.ownedMap == 0) {
     return false;
   }
   t = Table{};

@@ -280,33 +280,27 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
 }
 
 // The end of a row: the offsets of its variable columns, the first nearest
-// the end, their count, and the null mask. Jet 3's offsets are one byte
-// each, with a jump table that adds 256 from each column it names on; Jet
-// 4's are two bytes. Only a row whose offsets read in order is followed, so
+// the end, their count, and the null mask; in Jet 3 one byte each, in Jet 4
+// two. A Jet 3 row of 256 bytes or more adds a jump table, which is not
+// followed here. Only a row whose offsets read in order is followed, so
 // that no bytes are taken for a long value that are not one.
 void Check::nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
                            const std::vector<std::uint16_t>& columns) {
-  const bool wide = format_->columnCountSize == 2;
+  const std::size_t w = format_->columnCountSize;
+  const bool wide = w == 2;
+  if (!wide && size >= 256) return;
   const std::size_t count = wide ? le16(row) : row[0];
-  const std::size_t nulls = (count + 7) / 8, w = format_->columnCountSize;
+  const std::size_t nulls = (count + 7) / 8;
   if (count == 0 || size < w + nulls + w) return;
   const std::size_t varCountAt = size - nulls - w;
   const std::size_t vars = wide ? le16(row + varCountAt) : row[varCountAt];
-  // Jet 3 keeps a jump entry for each 256 bytes of the row.
-  const std::size_t jumps = wide ? 0 : (size - 1) / 256;
-  if (varCountAt < w + jumps + w * (vars + 1)) return;
-  const unsigned char* jumpTable = row + varCountAt - jumps;
+  if (varCountAt < w + w * (vars + 1)) return;
   const auto offset = [&](std::size_t column) {  // the start of a column, or the end of the last
-    const unsigned char* at = jumpTable - w * (column + 1);
-    std::size_t value = wide ? le16(at) : *at;
-    for (std::size_t j = 0; j < jumps; ++j) {
-      const unsigned char first = jumpTable[jumps - 1 - j];
-      if (first != 0xFF && first <= column) value += 256;
-    }
-    return value;
+    const unsigned char* at = row + varCountAt - w * (column + 1);
+    return wide ? std::size_t{le16(at)} : std::size_t{*at};
   };
   const std::size_t end = offset(vars);
-  if (end > varCountAt - jumps - w * (vars + 1)) return;
+  if (end > varCountAt - w * (vars + 1)) return;
   for (std::uint16_t column : columns) {
     if (column >= vars) continue;
     const std::size_t from = offset(column), to = offset(column + 1);
@@ -386,15 +380,17 @@ void Check::readEntries(std::uint32_t number, const unsigned char* page) {
   const std::size_t shared = le16(page + f.sharedPrefixAt);
   const unsigned char* first = page + f.entriesAt;
   unsigned char whole[8];
-  std::size_t start = f.entriesAt;
+  std::size_t start = f.entriesAt, firstSize = 0;
   for (std::size_t boundary = f.entriesAt + 1; boundary <= end; ++boundary) {
     const std::size_t bit = boundary - f.entriesAt;
     if (((page[f.entryMaskAt + bit / 8] >> (bit % 8)) & 1) == 0) continue;
     const std::size_t stored = boundary - start;
     const std::size_t prefix = start == f.entriesAt ? 0 : shared;
-    // An entry shorter than its row pointer, even with its prefix, is not
-    // understood: the rest of the page is not read.
-    if (prefix + stored < tail || (prefix > 0 && shared > end - f.entriesAt)) return;
+    if (start == f.entriesAt) firstSize = stored;
+    // An entry shorter than its row pointer, even with its prefix, or a
+    // prefix longer than the first entry, is not understood: the rest of
+    // the page is not read.
+    if (prefix + stored < tail || shared > firstSize) return;
     for (std::size_t b = 0; b < tail; ++b) {
       const std::size_t from = prefix + stored - tail + b;  // in the whole entry
       whole[b] = from < prefix ? first[from] : page[start + from - prefix];

@@ -129,9 +129,9 @@ class Check {
   // The walk at the end (walk.cpp).
   std::string walk();
   std::string readMap(std::uint32_t pointer, const std::string& whose, std::uint8_t role,
-                      std::uint32_t table);
+                      std::uint32_t table, bool named);
   std::string usageMap(const std::vector<unsigned char>& row, const std::string& whose,
-                       std::uint8_t role, std::uint32_t table);
+                       std::uint8_t role, std::uint32_t table, bool named);
   std::string countPage(std::uint32_t page, const std::string& whose, std::uint8_t role,
                         std::uint32_t table);
   std::string joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes,

@@ -81,7 +81,7 @@ constexpr Format kJet4 = formatOf(true);
 // Facts both formats share.
 constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 31;  // 2 GiB, Access's own limit
 // 255 columns and 32 indexes, all with names of 64 characters, take about
-// 48 KB of a table definition: a chain of more pages is damage or a loop.
+// 48 KB of a table definition: a chain of more pages is a loop, or no definition.
 constexpr std::size_t kDefinitionPagesMost = 64;
 enum PageType : std::uint8_t {
   kDataPage = 1,

@@ -41,11 +41,12 @@ std::string at(std::uint32_t page) { return "page " + std::to_string(page); }
 
 }  // namespace
 
-// A page in use: one that a table's maps name, or, for a page no table's
-// map reaches, one that page 1's map counts.
+// A page in use: one that a table's maps name. A page that only page 1's
+// map counts in use, and that no table reaches, is a leak: what it names
+// is not followed.
 bool Check::live(std::uint32_t page) const {
   if (page >= pages_) return false;
-  return (flags(page) & kListed) != 0 || inUse_[page];
+  return (flags(page) & kListed) != 0;
 }
 
 std::string Check::meets(const Reference& r) const {
@@ -73,18 +74,16 @@ std::string Check::meets(const Reference& r) const {
 }
 
 // Joins a definition's pages; on a page that is not (or not yet) a kept
-// definition page, says so, and gives its number in `missing`.
+// definition page, says so, and gives its number in `missing`. A chain
+// longer than any definition takes, a loop most likely, is not understood:
+// it joins to nothing.
 std::string Check::joinDefinition(std::uint32_t head, std::vector<unsigned char>& bytes,
                                   std::uint32_t* missing) const {
   bytes.clear();
   std::uint32_t page = head;
   for (std::size_t pages = 0; page != 0; ++pages) {
     const auto kept = kept_.find(page);
-    if (pages >= kDefinitionPagesMost) {
-      return damage(kNamedPageLost, at(page) + ", which " + table(head) +
-                                        " continues on, is more than a definition takes, or "
-                                        "part of a loop");
-    }
+    if (pages >= kDefinitionPagesMost) return bytes.clear(), std::string();
     if (kept == kept_.end() || kept->second[0] != kTablePage) {
       if (missing) *missing = page;
       return damage(kNamedPageLost, at(page) + ", which " + table(head) + " continues on, is " +
@@ -107,7 +106,9 @@ bool Check::unnamedTable(std::uint32_t page, std::vector<unsigned char>& bytes) 
          !d.columns.empty();
 }
 
-// The bytes of the row at `pointer` (page << 8 | row), from a kept page.
+// The bytes of the row at `pointer` (page << 8 | row), from a kept page; or
+// nothing, and why the row is lost, or no reason where the row lies out of
+// the order the check knows.
 const std::vector<unsigned char>* Check::row(std::uint32_t pointer,
                                              std::vector<unsigned char>& into,
                                              std::string& why) const {
@@ -128,10 +129,11 @@ const std::vector<unsigned char>* Check::row(std::uint32_t pointer,
     if (r.number == number) found = r;
     return true;
   });
-  if (found->deleted() || found->start >= found->end) {
-    why = at(page) + "'s row " + std::to_string(number) + " is deleted or misplaced";
+  if (found->deleted()) {
+    why = at(page) + "'s row " + std::to_string(number) + " is deleted";
     return nullptr;
   }
+  if (found->start >= found->end) return nullptr;  // out of order: not understood
   into.assign(p + found->start, p + found->end);
   return &into;
 }
@@ -159,7 +161,7 @@ std::string Check::countPage(std::uint32_t page, const std::string& whose, std::
 // A usage map: a first page and its bits, or a list of usage-map pages.
 // A map of another type, or too short to hold its start, is not understood.
 std::string Check::usageMap(const std::vector<unsigned char>& r, const std::string& whose,
-                            std::uint8_t role, std::uint32_t owningTable) {
+                            std::uint8_t role, std::uint32_t owningTable, bool named) {
   const std::uint32_t pageSize = format_->pageSize;
   // Each mapped page with its bit: set for a free page in page 1's map, for a
   // counted page in a table's. Page 1's map may count pages past the end in
@@ -175,7 +177,7 @@ std::string Check::usageMap(const std::vector<unsigned char>& r, const std::stri
     // pages, an index page for an index map.
     const std::uint8_t k = page < pages_ ? kind(page) : std::uint8_t{kUnseen};
     const bool index = k == kNode || k == kLeaf;
-    if (owner(page) == owningTable &&
+    if (named && owner(page) == owningTable &&
         ((role == kOwnedPages && k == kData) || (role == kIndexPages && index))) {
       setFlag(page, kCovered);
     }
@@ -214,14 +216,21 @@ std::string Check::usageMap(const std::vector<unsigned char>& r, const std::stri
   return damage;
 }
 
+// A map named by a table's definition. An unnamed table's maps are read
+// only to learn which pages they list: what is wrong with them is no
+// evidence, since the table may be a stale one that nothing uses.
 std::string Check::readMap(std::uint32_t pointer, const std::string& whose, std::uint8_t role,
-                           std::uint32_t owningTable) {
+                           std::uint32_t owningTable, bool named) {
   if (pointer == 0) return {};
   std::vector<unsigned char> bytes;
   std::string why;
-  if (!row(pointer, bytes, why)) return damage(kNamedPageLost, whose + " is held nowhere: " + why);
+  if (!row(pointer, bytes, why)) {
+    return why.empty() || !named ? std::string()
+                                 : damage(kNamedPageLost, whose + " is held nowhere: " + why);
+  }
   setFlag(pointer >> 8, kListed);
-  return usageMap(bytes, whose, role, owningTable);
+  std::string damage = usageMap(bytes, whose, role, owningTable, named);
+  return named ? damage : std::string();
 }
 
 // A definition that the catalog or the format names: what runs outside it
@@ -230,6 +239,7 @@ std::string Check::namedDefinition(std::uint32_t t, std::vector<unsigned char>& 
                                    Definition& d) const {
   std::string damage = joinDefinition(t, bytes, nullptr);
   if (!damage.empty()) return damage;
+  if (bytes.empty()) return d.notUnderstood = "runs over more pages than a definition takes", "";
   d = readDefinition(*format_, bytes);
   if (!d.outside.empty()) return Check::damage(kPointerOutside, table(t) + " " + d.outside);
   return {};
@@ -238,7 +248,7 @@ std::string Check::namedDefinition(std::uint32_t t, std::vector<unsigned char>& 
 std::string Check::walk() {
   const Format& f = *format_;
   inUse_.assign(pages_, false);
-  std::string damage = readMap(1 << 8, "the map of free pages", kFreePages, 0);
+  std::string damage = readMap(1 << 8, "the map of free pages", kFreePages, 0, true);
   if (!damage.empty()) return damage;
 
   // The catalog: its rows of type 1 name the tables' definitions.
@@ -254,7 +264,8 @@ std::string Check::walk() {
     if ((c.flags & kColumnFixed) && c.name == typeName) type = &c;
   }
   if (!id || !type) return settle();  // a catalog not understood here
-  if (!(damage = readMap(catalog.ownedMap, "the catalog's map of owned pages", kOwnedPages, 2))
+  if (!(damage =
+            readMap(catalog.ownedMap, "the catalog's map of owned pages", kOwnedPages, 2, true))
            .empty()) {
     return damage;
   }
@@ -305,19 +316,22 @@ std::string Check::walk() {
     if (t != 2 && !(damage = namedDefinition(t, bytes, read)).empty()) return damage;
     const Definition& d = t == 2 ? catalog : read;
     if (!d.readsWhole()) continue;
+    const bool named = !unnamed.count(t);
     const std::string name = table(t) + "'s ";
     if ((t != 2 &&
-         !(damage = readMap(d.ownedMap, name + "map of owned pages", kOwnedPages, t)).empty()) ||
-        !(damage = readMap(d.freeSpaceMap, name + "map of free space", kFreeSpace, t)).empty()) {
+         !(damage = readMap(d.ownedMap, name + "map of owned pages", kOwnedPages, t, named))
+              .empty()) ||
+        !(damage = readMap(d.freeSpaceMap, name + "map of free space", kFreeSpace, t, named))
+             .empty()) {
       return damage;
     }
     for (const RealIndex& index : d.indexes) {
-      if (!(damage = readMap(index.map, name + "index map", kIndexPages, t)).empty()) {
+      if (!(damage = readMap(index.map, name + "index map", kIndexPages, t, named)).empty()) {
         return damage;
       }
       // A small table's index may be rooted in a data page.
       const std::uint8_t k = kind(index.root);
-      if (index.root == 0 || k == kData) continue;
+      if (!named || index.root == 0 || k == kData) continue;
       if ((k != kNode && k != kLeaf) || owner(index.root) != t) {
         return Check::damage(
             kNamedPageLost,

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "job/exist_file.h"
+#include "job/far_copy.h"
 #include "job/keep_rules.h"
 #include "job/path_end.h"
 #include "job/repair_request.h"
@@ -73,6 +74,7 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   // settings file gone by the clean-up would read as the defaults, and
   // prune copies that its keys keep.
   const KeepSettings keep = readKeepSettings(services, iniPath);
+  const std::string farPlace = readSettingsKey(services, iniPath, "CopyTo", "");
   const std::string basePath = withoutLast(databasePath, 4);
   if (!lockCheckPasses(services, lblOutput, basePath + ".ldb")) return JobResult::kStopped;
 
@@ -81,6 +83,12 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   const std::string datedCopy = basePath + dateDigits(services.now()) + ".mdb";
   if (fncExistFile(services, datedCopy)) {
     lblOutput.appendLine("backup already exists");
+    // Run again by hand once a share is mended, the night still sends its
+    // copy where that lacks it.
+    if (!farPlace.empty() && !copyToFarPlace(services, lblOutput, farPlace,
+                                             {databasePath, datedCopy, false, false}, keep)) {
+      return JobResult::kFailed;
+    }
     return JobResult::kAlreadyBackedUp;
   }
   lblOutput.appendLine("Start copy");
@@ -109,8 +117,17 @@ JobResult runSteps(platform::Services& services, ProgressText& lblOutput) {
   lblOutput.appendLine(repair.ok ? "Repair performed" : "Repair failed: " + repair.reason);
   // The day's copy is whole either way, so the old ones may go.
   cleanupOldBackups(services, lblOutput, databasePath, datedCopy, damage.empty(), keep);
+  // Last, so that a slow share never holds up the database: only a sound
+  // night sends anything there.
+  bool farFailed = false;
+  if (!farPlace.empty() && damage.empty()) {
+    farFailed =
+        !copyToFarPlace(services, lblOutput, farPlace, {databasePath, datedCopy, true, true}, keep);
+  } else if (!farPlace.empty()) {
+    lblOutput.appendLine("Nothing sent to " + farPlace + ": the backup is not sound");
+  }
   // Settings refused leave every old copy, and someone must look.
-  if (!damage.empty() || !keep.refusal.empty()) return JobResult::kFailed;
+  if (!damage.empty() || !keep.refusal.empty() || farFailed) return JobResult::kFailed;
   if (repair.ok) return JobResult::kDone;
   // A machine without a driver that can repair fails the same way every
   // night; that is told apart from a night that failed.

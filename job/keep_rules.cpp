@@ -24,12 +24,26 @@ constexpr KeyRule kKeys[] = {
     {"KeepMonthly", &KeepRules::monthly, 0},
 };
 
+// The text without the blanks around it.
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool equalIgnoringCase(std::string_view text, std::string_view word) {
+  if (text.size() != word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((text[i] | 0x20) != word[i]) return false;
+  }
+  return true;
+}
+
 // The whole number that the text holds, blanks around it allowed; nothing
 // for a sign, a point, any other character, or a number above the largest.
 std::optional<std::size_t> wholeNumber(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return std::nullopt;
-  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  text = trimmed(text);
+  if (text.empty()) return std::nullopt;
   std::size_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
@@ -56,6 +70,15 @@ KeepSettings readKeepSettings(platform::Services& services, const std::string& i
       return settings;
     }
     count = *number;
+  }
+  // Upper or lower case, and blanks around, as Windows' own settings are.
+  std::string value = readSettingsKey(services, iniPath, "CopyToPrune", "yes");
+  const std::string_view word = trimmed(value);
+  if (equalIgnoringCase(word, "yes") || equalIgnoringCase(word, "no")) {
+    settings.pruneFar = equalIgnoringCase(word, "yes");
+  } else {
+    settings.rules = {};
+    settings.refusal = "Old backups kept: CopyToPrune=" + value + " is not yes or no";
   }
   return settings;
 }

@@ -1,5 +1,6 @@
 // How many old copies the clean-up keeps: the settings file's KeepDaily,
-// KeepWeekly and KeepMonthly.
+// KeepWeekly and KeepMonthly; and whether it prunes the far place too,
+// CopyToPrune.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +21,13 @@ struct KeepRules {
 // clean-up then deletes nothing, since it cannot tell what was meant.
 struct KeepSettings {
   KeepRules rules;
+  // Whether the far place's old copies are deleted by the same rules: not
+  // where its share allows no delete, or someone else removes them.
+  bool pruneFar = true;
   std::string refusal;  // the log line; empty when every value is allowed
 };
 
-// Reads the three keys from the settings file at `iniPath`; a missing key
+// Reads the four keys from the settings file at `iniPath`; a missing key
 // takes its default.
 KeepSettings readKeepSettings(platform::Services& services, const std::string& iniPath);
 

@@ -5,90 +5,25 @@
 #include <optional>
 #include <vector>
 
-#include "job/copy_calendar.h"
-#include "job/numeric_text.h"
+#include "job/dated_copies.h"
 #include "job/path_end.h"
 #include "job/sound_copy.h"
 
 namespace job {
 namespace {
 
-// The database is expected to be named "muTesselDb.mdb": its dated copies
-// then carry the eight date digits from the 11th character on.
-constexpr std::size_t kDatabaseNameLength = 14;
-constexpr std::size_t kDatePosition = 10;  // counted from 0
-constexpr std::size_t kDateLength = 8;
-constexpr const char* kCopyPattern = "muTesselDb*.mdb";
-
-struct DatedCopy {
-  std::string name;
-  std::int64_t date;
-  // Nothing for digits that are no calendar date: such a copy counts for
-  // KeepDaily alone.
-  std::optional<CalendarPeriods> periods;
-};
-
-// The names that carry a date, with that date, in listing order. The live
-// database, whose name is no longer than the expected 14 characters, never
-// counts.
-std::vector<DatedCopy> collectDatedCopies(const std::vector<std::string>& names) {
-  std::vector<DatedCopy> copies;
-  for (const std::string& name : names) {
-    if (name.size() <= kDatabaseNameLength) continue;
-    std::string date = name.substr(kDatePosition, kDateLength);
-    if (!isNumeric(date)) continue;
-    copies.push_back({name, roundHalfEven(leadingNumber(date)), calendarPeriods(date)});
-  }
-  return copies;
-}
-
-// The rules that keep the newest copy of each of the newest periods that
-// hold one.
-struct PeriodRule {
-  std::size_t KeepRules::*count;
-  std::int64_t CalendarPeriods::*period;
-};
-constexpr PeriodRule kPeriodRules[] = {
-    {&KeepRules::weekly, &CalendarPeriods::week},
-    {&KeepRules::monthly, &CalendarPeriods::month},
-};
-
 // The copies that no rule keeps, oldest first; of equal dates the one
 // listed first counts as the older.
-std::vector<std::string> notKept(std::vector<DatedCopy> copies, const std::string& directory,
+std::vector<std::string> notKept(const std::vector<DatedCopy>& copies, const std::string& directory,
                                  const std::string& newCopy, const KeepRules& rules) {
-  std::stable_sort(copies.begin(), copies.end(),
-                   [](const DatedCopy& a, const DatedCopy& b) { return a.date < b.date; });
-  std::vector<bool> kept(copies.size(), false);
-  // The new copy is one of the daily ones, even when a clock set wrong
-  // dates it before the others; then come the newest of the rest.
-  std::size_t daily = rules.daily;
-  auto isNew = [&](const DatedCopy& copy) { return directory + copy.name == newCopy; };
-  const auto newOne = std::find_if(copies.begin(), copies.end(), isNew);
-  if (newOne != copies.end() && daily > 0) {
-    kept[static_cast<std::size_t>(newOne - copies.begin())] = true;
-    --daily;
-  }
-  for (std::size_t i = copies.size(); i-- > 0 && daily > 0;) {
-    if (!kept[i]) {
-      kept[i] = true;
-      --daily;
-    }
-  }
-  // Calendar dates sort as their days do, so, newest first, the first copy
-  // met of each period is that period's newest.
-  for (const PeriodRule& rule : kPeriodRules) {
-    std::size_t periods = 0;
-    std::optional<std::int64_t> last;
-    for (std::size_t i = copies.size(); i-- > 0 && periods < rules.*rule.count;) {
-      if (!copies[i].periods || (*copies[i].periods).*rule.period == last) continue;
-      last = (*copies[i].periods).*rule.period;
-      kept[i] = true;
-      ++periods;
-    }
-  }
+  const std::string newName = newCopy.substr(std::min(directory.size(), newCopy.size()));
+  const std::vector<bool> kept = keptByRules(copies, newName, rules);
+  std::vector<std::size_t> order(copies.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return copies[a].date < copies[b].date; });
   std::vector<std::string> doomed;
-  for (std::size_t i = 0; i < copies.size(); ++i) {
+  for (std::size_t i : order) {
     if (!kept[i]) doomed.push_back(directory + copies[i].name);
   }
   return doomed;

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <tuple>
 
+#include "platform/answer_guard.h"
 #include "platform/copy_seam-posix.h"
 #include "platform/file_systems-posix.h"
 #include "platform/path_text.h"
@@ -23,15 +24,19 @@ namespace {
 constexpr const char* kChanged = "The database changed during the copy";
 constexpr const char* kLockAppeared = "The database's lock file appeared during the copy";
 
-// Copies to the end of the source; the bytes written. The kernel's copy
-// shares the blocks where it can (XFS with reflink, btrfs); where it has no
-// copy of its own, plain reads and writes take over.
-off_t copyContents(int from, int to) {
+// Copies to the end of the source, `step` bytes a call and `answered` after
+// each; the bytes written. The kernel's copy shares the blocks where it can
+// (XFS with reflink, btrfs) and has a server copy where it can (NFS 4.2,
+// SMB); where it has no copy of its own, plain reads and writes take over.
+off_t copyContents(
+    int from, int to, std::size_t stepSize = std::size_t{1} << 30,
+    const Answered& answered = [] {}) {
   off_t copied = 0;
   ssize_t step = 0;
-  while ((step = retryAfterSignal(-1, copy_file_range, from, nullptr, to, nullptr,
-                                  std::size_t{1} << 30, 0u)) > 0) {
+  while ((step = retryAfterSignal(-1, copy_file_range, from, nullptr, to, nullptr, stepSize, 0u)) >
+         0) {
     copied += step;
+    answered();
   }
   if (step == 0) return copied;
   const bool unsupported =
@@ -43,6 +48,7 @@ off_t copyContents(int from, int to) {
         writeAll(to, reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(step));
     if (error != 0) failWith(error);
     copied += step;
+    answered();
   }
   if (step < 0) failWith(errno);
   return copied;
@@ -57,8 +63,10 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
          start.tv_sec - std::max(before.st_mtim.tv_sec, before.st_ctim.tv_sec) > 2;
 }
 
-// Whether both files begin with the same `size` bytes.
-bool sameContents(int a, int b, off_t size) {
+// Whether both files begin with the same `size` bytes; `answered` after
+// each piece.
+bool sameContents(
+    int a, int b, off_t size, const Answered& answered = [] {}) {
   ReadBuffer left(1 << 20), right(1 << 20);
   for (off_t at = 0; at < size;) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
@@ -70,6 +78,7 @@ bool sameContents(int a, int b, off_t size) {
     const ssize_t both = std::min(inA, inB);
     if (both == 0 || std::memcmp(left.data(), right.data(), both) != 0) return false;
     at += both;
+    answered();
   }
   return true;
 }
@@ -118,6 +127,44 @@ void syncDirectory(const std::string& directory, const std::string& target) {
   failWith(error);
 }
 
+// The far copy: the source is a finished copy that nothing writes, so it
+// needs no watch, but the far place may drop or change bytes, and a share
+// may answer slowly or not at all. Its data is copied a piece at a time, so
+// that a slow share that answers is told from a dead one, flushed, and read
+// back from where it lies: the pages this computer kept of it are dropped
+// first, so that the read goes to the disk or the server.
+void copyVerified(const std::string& source, const std::string& target, const Answered& answered) {
+  constexpr std::size_t kFarStep = std::size_t{16} << 20;
+  FileDescriptor from(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!from.valid()) failWith(errno);
+  struct stat before {};
+  if (fstat(from.get(), &before) != 0) failWith(errno);
+  struct stat existing {};
+  if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
+  const std::string directory = directoryOf(target);
+  clearDeadTemporaries(directory);
+  answered();
+  PendingCopy pending(directory, 0);
+  const off_t copied = copyContents(from.get(), pending.fd(), kFarStep, answered);
+  if (copied != before.st_size) {
+    failStep("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +
+             " bytes were copied");
+  }
+  // The mode and times are the source's where the place keeps them; a share
+  // that keeps neither still holds the copy.
+  fchmod(pending.fd(), before.st_mode & 0777);
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  futimens(pending.fd(), times);
+  if (fsync(pending.fd()) != 0) failWith(errno);
+  answered();
+  posix_fadvise(pending.fd(), 0, 0, POSIX_FADV_DONTNEED);
+  if (!sameContents(from.get(), pending.fd(), before.st_size, answered)) {
+    failStep("the copy read back there differs from the backup");
+  }
+  pending.nameAs(target);
+  syncDirectory(directory, target);
+}
+
 }  // namespace
 
 Outcome copyNew(const std::string& source, const std::string& target, const std::string& lockFile,
@@ -147,6 +194,14 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
     pending.nameAs(target);
     syncDirectory(directory, target);
   });
+}
+
+Outcome PosixServices::copyFar(const std::string& source, const std::string& target) {
+  return whileAnswering(
+      [source, target](const Answered& answered) {
+        return outcomeOf([&] { copyVerified(source, target, answered); });
+      },
+      kFarSilenceSeconds);
 }
 
 Outcome PosixServices::copyFileNew(const std::string& source, const std::string& target,

@@ -25,9 +25,12 @@
 // second run that starts its clean-up in that moment may remove it, and this
 // run then fails its copy and says so, while the second run makes the copy.
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
+#include "platform/answer_guard.h"
 #include "platform/path_text.h"
 #include "platform/services-win32.h"
 
@@ -102,14 +105,16 @@ bool nameFree(const std::string& path, DWORD& error) {
 }
 
 // Has the system copy `source` to the first of the run's temporary names
-// that is free, and returns that name. A copy the system fails leaves
+// that is free, and returns that name; `progress`, when given, is called
+// with `data` as the system's copy goes on. A copy the system fails leaves
 // nothing: what it made of the temporary is removed.
-std::string copyToTemporary(const std::string& source, const std::string& directory) {
+std::string copyToTemporary(const std::string& source, const std::string& directory,
+                            LPPROGRESS_ROUTINE progress = nullptr, void* data = nullptr) {
   DWORD error = ERROR_FILE_EXISTS;
   for (int number = 0; number < kTemporaryNames; ++number) {
     const std::string temporary = directory + temporaryName(number);
     if (!nameFree(temporary, error)) continue;
-    if (CopyFileExA(source.c_str(), temporary.c_str(), nullptr, nullptr, nullptr,
+    if (CopyFileExA(source.c_str(), temporary.c_str(), progress, data, nullptr,
                     COPY_FILE_FAIL_IF_EXISTS)) {
       return temporary;
     }
@@ -121,12 +126,13 @@ std::string copyToTemporary(const std::string& source, const std::string& direct
   failWith(error);
 }
 
-// The temporary that the system's copy made, held open without sharing
-// until it has its name, and removed when it has none by then.
+// The temporary that the system's copy made, held open until it has its
+// name, sharing at most reads (`share`), and removed when it has none by
+// then.
 class PendingCopy {
  public:
-  explicit PendingCopy(const std::string& path)
-      : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+  explicit PendingCopy(const std::string& path, DWORD share = 0)
+      : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
     if (!file_.valid()) {
       const DWORD error = GetLastError();
@@ -171,25 +177,36 @@ class PendingCopy {
   bool named_ = false;
 };
 
-void copyNew(const std::string& source, const std::string& target, const std::string& lockFile) {
-  Handle from(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!from.valid()) failWith(GetLastError());
-  BY_HANDLE_FILE_INFORMATION status{};
+// The source opened for reading with read sharing only, so that no writer
+// can start meanwhile.
+HANDLE openSource(const std::string& source) {
+  HANDLE from = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (from == INVALID_HANDLE_VALUE) failWith(GetLastError());
+  return from;
+}
+
+// The open source's facts; fails for a folder, or when `target` is taken.
+void examineSource(const Handle& from, const std::string& target,
+                   BY_HANDLE_FILE_INFORMATION& status) {
   if (!GetFileInformationByHandle(from.get(), &status)) failWith(GetLastError());
   if (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) failWith(ERROR_ACCESS_DENIED);
   if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) failWith(ERROR_FILE_EXISTS);
+}
 
-  const std::string temporary = copyToTemporary(source, std::string(directoryPrefix(target)));
-  // The system gave the copy the database's attributes: it is hidden from
-  // here to its rename, and not read-only, which would keep it from being
-  // opened for the flush.
+// The system gave the copy the source's attributes: it is hidden from here
+// to its rename, and not read-only, which would keep it from being opened
+// for the flush.
+void hideTemporary(const std::string& temporary) {
   if (!SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN)) {
     const DWORD error = GetLastError();
     removeDeadTemporary(temporary);
     failWith(error);
   }
-  PendingCopy pending(temporary);
+}
+
+// Fails unless the copy is as large as the source, then flushes it.
+void checkSizeAndFlush(const PendingCopy& pending, const BY_HANDLE_FILE_INFORMATION& status) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(pending.get(), &size)) failWith(GetLastError());
   const ULONGLONG expected =
@@ -199,34 +216,131 @@ void copyNew(const std::string& source, const std::string& target, const std::st
              " bytes were copied");
   }
   if (!FlushFileBuffers(pending.get())) failWith(GetLastError());
-  if (!lockFile.empty() && GetFileAttributesA(lockFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    failStep("The database's lock file appeared during the copy");
-  }
-  // The source's attributes, less hidden: a copy that stayed hidden would
-  // never be seen by the clean-up of old copies again. Those that no handle
-  // sets (compressed, encrypted, sparse) came with the system's copy.
+}
+
+// The source's attributes, less hidden: a copy that stayed hidden would
+// never be seen by the clean-up of old copies again. Those that no handle
+// sets (compressed, encrypted, sparse) came with the system's copy.
+void giveAttributes(const PendingCopy& pending, const BY_HANDLE_FILE_INFORMATION& status) {
   constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (!setAttributes(pending.get(), status.dwFileAttributes & kKept)) {
     failWith(GetLastError());
   }
+}
+
+void copyNew(const std::string& source, const std::string& target, const std::string& lockFile) {
+  const Handle from(openSource(source));
+  BY_HANDLE_FILE_INFORMATION status{};
+  examineSource(from, target, status);
+  const std::string temporary = copyToTemporary(source, std::string(directoryPrefix(target)));
+  hideTemporary(temporary);
+  PendingCopy pending(temporary);
+  checkSizeAndFlush(pending, status);
+  if (!lockFile.empty() && GetFileAttributesA(lockFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    failStep("The database's lock file appeared during the copy");
+  }
+  giveAttributes(pending, status);
   pending.nameAs(target);
+}
+
+// The system's copy tells of its progress: the far place answered.
+DWORD CALLBACK answeredOnProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                                  DWORD, HANDLE, HANDLE, void* answered) {
+  (*static_cast<const Answered*>(answered))();
+  return PROGRESS_CONTINUE;
+}
+
+// Reads `size` bytes, or up to the end of the file; the bytes read.
+DWORD readFully(HANDLE file, unsigned char* into, DWORD size) {
+  DWORD got = 0;
+  while (got < size) {
+    DWORD step = 0;
+    if (!ReadFile(file, into + got, size - got, &step, nullptr)) failWith(GetLastError());
+    if (step == 0) break;
+    got += step;
+  }
+  return got;
+}
+
+// Whether the temporary, read without the system's cache, so from the disk
+// or the server where it lies, holds the source's bytes.
+bool readBackEqual(const std::string& source, const std::string& temporary,
+                   const Answered& answered) {
+  constexpr DWORD kPiece = 1 << 20;  // a whole number of any disk's sectors
+  Handle near(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!near.valid()) failWith(GetLastError());
+  Handle far(CreateFileA(
+      temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!far.valid()) failWith(GetLastError());
+  // Unbuffered reads go to sector-aligned memory.
+  std::unique_ptr<void, void (*)(void*)> memory(
+      VirtualAlloc(nullptr, 2 * kPiece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE),
+      [](void* p) { VirtualFree(p, 0, MEM_RELEASE); });
+  if (!memory) failWith(GetLastError());
+  auto* there = static_cast<unsigned char*>(memory.get());
+  unsigned char* here = there + kPiece;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(far.get(), there, kPiece, &got, nullptr)) failWith(GetLastError());
+    const DWORD expected = readFully(near.get(), here, got == 0 ? 1 : got);
+    if (got == 0) return expected == 0;
+    if (expected != got || std::memcmp(here, there, got) != 0) return false;
+    answered();
+  }
+}
+
+// The far copy: as the copy beside the database, made by the system's copy
+// (which has a file server copy between its own shares), but read back,
+// unbuffered, before it is named. Others may read the temporary meanwhile;
+// no run can delete it.
+void copyVerified(const std::string& source, const std::string& target, const Answered& answered) {
+  const Handle from(openSource(source));
+  BY_HANDLE_FILE_INFORMATION status{};
+  examineSource(from, target, status);
+  const std::string temporary =
+      copyToTemporary(source, std::string(directoryPrefix(target)), answeredOnProgress,
+                      const_cast<Answered*>(&answered));
+  hideTemporary(temporary);
+  PendingCopy pending(temporary, FILE_SHARE_READ);
+  checkSizeAndFlush(pending, status);
+  answered();
+  if (!readBackEqual(source, temporary, answered)) {
+    failStep("the copy read back there differs from the backup");
+  }
+  giveAttributes(pending, status);
+  pending.nameAs(target);
+}
+
+// Clears the temporaries that killed runs left in `directory`.
+void clearDeadTemporaries(const std::string& directory) {
+  try {
+    for (const std::string& name : listNames(directory + kTemporaryPattern, kListHiddenAndSystem)) {
+      if (isRunTemporary(name)) removeDeadTemporary(directory + name);
+    }
+  } catch (const RunTimeError&) {
+    // A folder that cannot be listed: the copy itself says what fails there.
+  }
 }
 
 }  // namespace
 
 Outcome Win32Services::copyFileNew(const std::string& source, const std::string& target,
                                    const std::string& lockFile) {
-  const std::string directory(directoryPrefix(target));
-  try {
-    for (const std::string& name :
-         listDirectory(directory + kTemporaryPattern, kListHiddenAndSystem)) {
-      if (isRunTemporary(name)) removeDeadTemporary(directory + name);
-    }
-  } catch (const RunTimeError&) {
-    // A folder that cannot be listed: the copy itself says what fails there.
-  }
+  clearDeadTemporaries(std::string(directoryPrefix(target)));
   return outcomeOf([&] { copyNew(source, target, lockFile); });
+}
+
+Outcome Win32Services::copyFar(const std::string& source, const std::string& target) {
+  return whileAnswering(
+      [source, target](const Answered& answered) {
+        clearDeadTemporaries(std::string(directoryPrefix(target)));
+        answered();
+        return outcomeOf([&] { copyVerified(source, target, answered); });
+      },
+      kFarSilenceSeconds);
 }
 
 }  // namespace platform::win32

@@ -26,6 +26,10 @@ constexpr const char* kAccessError = "Path/File access error: ";
 }  // namespace
 
 std::vector<std::string> PosixServices::listDirectory(const std::string& pattern, int mask) {
+  return listNames(pattern, mask);
+}
+
+std::vector<std::string> listNames(const std::string& pattern, int mask) {
   std::vector<std::string> names;
   const std::string last(lastComponent(pattern));
   if (last.empty()) return names;

@@ -31,6 +31,10 @@ bool namesNothing(DWORD error) {
 }  // namespace
 
 std::vector<std::string> Win32Services::listDirectory(const std::string& pattern, int mask) {
+  return listNames(pattern, mask);
+}
+
+std::vector<std::string> listNames(const std::string& pattern, int mask) {
   std::vector<std::string> names;
   const std::string last(lastComponent(pattern));
   WIN32_FIND_DATAA entry{};

@@ -38,6 +38,11 @@ class PosixServices final : public Services {
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
+  Outcome examineFar(const std::string& directory, const std::string& near,
+                     bool& sameFileSystem) override;
+  Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
+  Outcome copyFar(const std::string& source, const std::string& target) override;
+  Outcome deleteFar(const std::string& path) override;
   void returnFreedMemory() override;
 
  private:
@@ -48,6 +53,9 @@ class PosixServices final : public Services {
 };
 
 inline std::string errnoText(int error) { return std::strerror(error); }
+
+// What listDirectory lists, for callers that hold no services.
+std::vector<std::string> listNames(const std::string& pattern, int mask);
 
 [[noreturn]] inline void failWith(int error) { failStep(errnoText(error)); }
 

@@ -31,7 +31,15 @@ class Win32Services final : public Services {
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
+  Outcome examineFar(const std::string& directory, const std::string& near,
+                     bool& sameFileSystem) override;
+  Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
+  Outcome copyFar(const std::string& source, const std::string& target) override;
+  Outcome deleteFar(const std::string& path) override;
 };
+
+// What listDirectory lists, for callers that hold no services.
+std::vector<std::string> listNames(const std::string& pattern, int mask);
 
 // The system's text for an error code, without its trailing line break.
 std::string errorText(DWORD error);

@@ -91,6 +91,9 @@ struct Outcome {
   // reason names that file system. A file seen in use, or one left for an
   // error, leaves this false.
   bool useUnknown = false;
+  // Set by the far place's services alone: the place stopped answering, and
+  // the call was given up; nothing more should be asked of it this run.
+  bool noAnswer = false;
 };
 
 // The separator that joins a directory and a name on this system.
@@ -162,6 +165,29 @@ class Services {
   // stop early. The outcome says why reading failed, if it did.
   using ReadSink = std::function<bool(const unsigned char* data, std::size_t size)>;
   virtual Outcome readSequentially(const std::string& path, const ReadSink& sink) = 0;
+
+  // A second place for the copies: a directory on another disk, a share or
+  // a folder that is carried off. It may stop answering (a dead network
+  // mount): each call below gives up once the place has not answered for
+  // kFarSilenceSeconds, and its outcome says so, with noAnswer set.
+  static constexpr int kFarSilenceSeconds = 120;
+
+  // Whether `directory` is there and is a directory, never creating it; and
+  // whether it lies on the file system that holds the file `near`, as the
+  // device or volume tells, not the path.
+  virtual Outcome examineFar(const std::string& directory, const std::string& near,
+                             bool& sameFileSystem) = 0;
+  // The ordinary files there that match `pattern`, as listDirectory gives them.
+  virtual Outcome listFar(const std::string& pattern, std::vector<std::string>& names) = 0;
+  // Copies `source` to `target` in the far place by the system's own means.
+  // The copy never replaces a file, and takes its name only once whole,
+  // flushed, and read back from where it lies (not from this computer's
+  // cache of it) equal to the source; a copy that fails leaves nothing
+  // under the target's name nor a temporary, and one that a killed run left
+  // is cleared by the next.
+  virtual Outcome copyFar(const std::string& source, const std::string& target) = 0;
+  // Deletes a file of the far place.
+  virtual Outcome deleteFar(const std::string& path) = 0;
 
   // Hands memory the program has freed back to the system where the system
   // keeps it otherwise, so that what a night loads later (the installer's

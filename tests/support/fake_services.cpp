@@ -89,6 +89,52 @@ platform::Outcome FakeServices::copyFileNew(const std::string& source, const std
   return {true, ""};
 }
 
+namespace {
+platform::Outcome noAnswer() {
+  platform::Outcome silence{false, "no answer for 2 minutes"};
+  silence.noAnswer = true;
+  return silence;
+}
+}  // namespace
+
+platform::Outcome FakeServices::examineFar(const std::string& directory, const std::string&,
+                                           bool& sameFileSystem) {
+  if (farSilent) return noAnswer();
+  const FakeFile* place = find(directory);
+  if (place == nullptr) return {false, "No such file or directory"};
+  if (!(place->attributes & platform::kDirectory)) return {false, "Not a directory"};
+  sameFileSystem = farSameFileSystem;
+  return {true, ""};
+}
+
+platform::Outcome FakeServices::listFar(const std::string& pattern,
+                                        std::vector<std::string>& names) {
+  if (farSilent) return noAnswer();
+  names = listDirectory(pattern, platform::kListOrdinary);
+  return {true, ""};
+}
+
+platform::Outcome FakeServices::copyFar(const std::string& source, const std::string& target) {
+  farCalls.push_back("copy " + target);
+  if (farSilent) return noAnswer();
+  if (!farCopyFails.empty() && target.rfind(farCopyFails, 0) == 0) {
+    return {false, "No space left on device"};
+  }
+  if (has(target) || !has(source)) return {false, "cannot copy"};
+  std::string content = find(source)->content;
+  addFile(target, content);
+  return {true, ""};
+}
+
+platform::Outcome FakeServices::deleteFar(const std::string& path) {
+  farCalls.push_back("delete " + path);
+  if (farSilent) return noAnswer();
+  FakeFile* file = find(path);
+  if (file == nullptr) return {false, "No such file or directory"};
+  files.erase(files.begin() + (file - files.data()));
+  return {true, ""};
+}
+
 platform::Outcome FakeServices::readSequentially(const std::string& path, const ReadSink& sink) {
   reads.push_back(path);
   const FakeFile* file = find(path);

@@ -54,6 +54,11 @@ class FakeServices : public platform::Services {
   std::function<void()> duringRepair;  // what else happens while the driver works
   std::optional<platform::RunTimeError> appendRaises;
   std::string readFails;  // reading back a file whose path begins so fails
+  // The far place: a directory is a file with the directory attribute.
+  std::vector<std::string> farCalls;  // "copy TARGET", "delete PATH", in order
+  bool farSameFileSystem = false;
+  std::string farCopyFails;  // a copy to a path that begins so fails
+  bool farSilent = false;    // the place answers nothing
 
   platform::ProgramLocation programLocation() override { return {"/opt/tool", kProgramName}; }
   std::string readSetting(const std::string& section, const std::string& key,
@@ -70,6 +75,11 @@ class FakeServices : public platform::Services {
                                      const std::string& attributes) override;
   platform::Outcome copyFileNew(const std::string& source, const std::string& target,
                                 const std::string& lockFile) override;
+  platform::Outcome examineFar(const std::string& directory, const std::string& near,
+                               bool& sameFileSystem) override;
+  platform::Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
+  platform::Outcome copyFar(const std::string& source, const std::string& target) override;
+  platform::Outcome deleteFar(const std::string& path) override;
 
  private:
   static constexpr const char* kProgramName = "muTesselServerDbBackupandRepair";

@@ -1,0 +1,69 @@
+// The far place's look-ups and deletes, each given up when the place stops
+// answering; the copy there is in file_copy-win32.cpp.
+#include <memory>
+
+#include "platform/answer_guard.h"
+#include "platform/services-win32.h"
+
+namespace platform::win32 {
+namespace {
+
+[[noreturn]] void failWith(DWORD error) { failStep(errorText(error)); }
+
+// The serial number of the volume that holds `path`, a file or a folder.
+DWORD volumeOf(const std::string& path) {
+  Handle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) failWith(GetLastError());
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file.get(), &information)) failWith(GetLastError());
+  return information.dwVolumeSerialNumber;
+}
+
+}  // namespace
+
+Outcome Win32Services::examineFar(const std::string& directory, const std::string& near,
+                                  bool& sameFileSystem) {
+  auto same = std::make_shared<bool>(false);
+  const Outcome outcome = whileAnswering(
+      [directory, near, same](const Answered&) {
+        return outcomeOf([&] {
+          const DWORD bits = GetFileAttributesA(directory.c_str());
+          if (bits == INVALID_FILE_ATTRIBUTES) failWith(GetLastError());
+          if ((bits & FILE_ATTRIBUTE_DIRECTORY) == 0) failWith(ERROR_DIRECTORY);
+          *same = volumeOf(directory) == volumeOf(near);
+        });
+      },
+      kFarSilenceSeconds);
+  sameFileSystem = *same;
+  return outcome;
+}
+
+Outcome Win32Services::listFar(const std::string& pattern, std::vector<std::string>& names) {
+  auto found = std::make_shared<std::vector<std::string>>();
+  const Outcome outcome = whileAnswering(
+      [pattern, found](const Answered&) {
+        try {
+          *found = listNames(pattern, kListOrdinary);
+          return Outcome{true, ""};
+        } catch (const RunTimeError& error) {
+          return Outcome{false, error.description()};
+        }
+      },
+      kFarSilenceSeconds);
+  names = *found;
+  return outcome;
+}
+
+Outcome Win32Services::deleteFar(const std::string& path) {
+  return whileAnswering(
+      [path](const Answered&) {
+        return outcomeOf([&] {
+          if (!DeleteFileA(path.c_str())) failWith(GetLastError());
+        });
+      },
+      kFarSilenceSeconds);
+}
+
+}  // namespace platform::win32

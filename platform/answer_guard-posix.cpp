@@ -1,58 +1,119 @@
-// The wait for a place that may stop answering, with a thread of the C++
-// library; the thread that is given up is detached, and ends with the
-// process.
+// The wait for a place that may stop answering, with a process of its own
+// for the work. A thread would not do: a thread waiting on some file systems
+// (FUSE, NFS mounted "hard" and without "intr" on old kernels) cannot be
+// ended, and the program could not end either, nor report its status. A
+// child process that waits so is left behind, and the program ends.
+//
+// The child tells of its progress through a pipe: a byte each time the place
+// answers, then its outcome and what it found.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #include "platform/answer_guard.h"
+#include "platform/services-posix.h"
 
 namespace platform {
 namespace {
 
-// What the caller and the work share, owned by both, so that a work left
-// behind never touches freed memory.
-struct Shared {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::chrono::steady_clock::time_point lastAnswer = std::chrono::steady_clock::now();
-  bool done = false;
-  Outcome outcome;
-};
+constexpr char kAnswered = '.';
+constexpr char kDone = '!';
+
+// The outcome and what was found, as the child writes them after kDone:
+// ok, noAnswer, the reason's length and the reason, then what was found.
+std::string encode(const Outcome& outcome, const Found& found) {
+  const std::string length = std::to_string(outcome.reason.size());
+  return std::string(1, outcome.ok ? '1' : '0') + (outcome.noAnswer ? '1' : '0') + length + ':' +
+         outcome.reason + found;
+}
+
+bool decode(const std::string& text, Outcome& outcome, Found& found) {
+  const std::size_t colon = text.find(':');
+  if (text.size() < 3 || colon == std::string::npos) return false;
+  const std::size_t length = std::stoul(text.substr(2, colon - 2));
+  if (colon + 1 + length > text.size()) return false;
+  outcome = {text[0] == '1', text.substr(colon + 1, length)};
+  outcome.noAnswer = text[1] == '1';
+  found = text.substr(colon + 1 + length);
+  return true;
+}
+
+[[noreturn]] void runChild(int out, const std::function<Outcome(const Answered&, Found&)>& work) {
+  const Answered answered = [out] { posix::writeAll(out, &kAnswered, 1); };
+  Found found;
+  Outcome outcome{false, "the far step failed"};
+  try {
+    outcome = work(answered, found);
+  } catch (const std::exception& error) {
+    outcome = {false, error.what()};
+  }
+  const std::string result = kDone + encode(outcome, found);
+  posix::writeAll(out, result.data(), result.size());
+  _exit(0);
+}
 
 }  // namespace
 
-Outcome whileAnswering(std::function<Outcome(const Answered&)> work, int seconds) {
-  const auto shared = std::make_shared<Shared>();
-  std::thread worker([shared, work = std::move(work)] {
-    const Answered answered = [&shared] {
-      const std::lock_guard<std::mutex> lock(shared->mutex);
-      shared->lastAnswer = std::chrono::steady_clock::now();
-    };
-    Outcome outcome = work(answered);
-    const std::lock_guard<std::mutex> lock(shared->mutex);
-    shared->outcome = std::move(outcome);
-    shared->done = true;
-    shared->changed.notify_all();
-  });
-  const auto limit = std::chrono::seconds(seconds);
-  std::unique_lock<std::mutex> lock(shared->mutex);
-  while (!shared->done) {
-    const auto silentUntil = shared->lastAnswer + limit;
-    if (std::chrono::steady_clock::now() >= silentUntil) {
-      lock.unlock();
-      worker.detach();
-      Outcome given{false, noAnswerReason(seconds)};
-      given.noAnswer = true;
-      return given;
-    }
-    shared->changed.wait_until(lock, silentUntil);
+Outcome whileAnswering(const std::function<Outcome(const Answered&, Found&)>& work, int seconds,
+                       Found* found) {
+  int channel[2];
+  if (pipe2(channel, O_CLOEXEC) != 0) return {false, posix::errnoText(errno)};
+  const pid_t child = fork();
+  if (child < 0) {
+    const int error = errno;
+    close(channel[0]);
+    close(channel[1]);
+    return {false, posix::errnoText(error)};
   }
-  lock.unlock();
-  worker.join();
-  return shared->outcome;
+  if (child == 0) {
+    close(channel[0]);
+    runChild(channel[1], work);
+  }
+  close(channel[1]);
+  posix::FileDescriptor in(channel[0]);
+  using Clock = std::chrono::steady_clock;
+  auto silentUntil = Clock::now() + std::chrono::seconds(seconds);
+  std::string result;
+  bool done = false, silent = false;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(silentUntil - Clock::now());
+    pollfd wait{in.get(), POLLIN, 0};
+    const int ready = left.count() <= 0 ? 0 : poll(&wait, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) silent = true;
+    if (ready <= 0) break;
+    char piece[4096];
+    const ssize_t got = posix::retryAfterSignal(-1, read, in.get(), piece, sizeof piece);
+    if (got <= 0) break;  // the child has ended
+    for (ssize_t i = 0; i < got; ++i) {
+      if (done) {
+        result += piece[i];
+      } else if (piece[i] == kDone) {
+        done = true;
+      } else {
+        silentUntil = Clock::now() + std::chrono::seconds(seconds);
+      }
+    }
+  }
+  Outcome outcome;
+  Found carried;
+  if (!silent && done && decode(result, outcome, carried)) {
+    posix::retryAfterSignal(-1, waitpid, child, nullptr, 0);
+    if (found) *found = carried;
+    return outcome;
+  }
+  // Whatever a silent child waits on, it waits alone: it is reaped here if
+  // the kill ended it at once, else by the system once the program ends.
+  kill(child, SIGKILL);
+  posix::retryAfterSignal(-1, waitpid, child, nullptr, WNOHANG);
+  if (!silent) return {false, "the far step ended without an answer"};
+  Outcome given{false, noAnswerReason(seconds)};
+  given.noAnswer = true;
+  return given;
 }
 
 }  // namespace platform

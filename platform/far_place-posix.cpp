@@ -8,44 +8,48 @@
 
 namespace platform::posix {
 
-Outcome PosixServices::examineFar(const std::string& directory, const std::string& near,
+Outcome PosixServices::examineFar(const std::string& directory, const std::string& nearFile,
                                   bool& sameFileSystem) {
-  auto same = std::make_shared<bool>(false);
+  Found same;
   const Outcome outcome = whileAnswering(
-      [directory, near, same](const Answered&) {
+      [&](const Answered&, Found& found) {
         return outcomeOf([&] {
           struct stat place {
           }, file{};
           if (stat(directory.c_str(), &place) != 0) failWith(errno);
           if (!S_ISDIR(place.st_mode)) failWith(ENOTDIR);
-          if (stat(near.c_str(), &file) != 0) failWith(errno);
-          *same = place.st_dev == file.st_dev;
+          if (stat(nearFile.c_str(), &file) != 0) failWith(errno);
+          found = place.st_dev == file.st_dev ? "same" : "";
         });
       },
-      kFarSilenceSeconds);
-  sameFileSystem = *same;
+      kFarSilenceSeconds, &same);
+  sameFileSystem = outcome.ok && same == "same";
   return outcome;
 }
 
 Outcome PosixServices::listFar(const std::string& pattern, std::vector<std::string>& names) {
-  auto found = std::make_shared<std::vector<std::string>>();
+  Found listed;
   const Outcome outcome = whileAnswering(
-      [pattern, found](const Answered&) {
+      [&](const Answered&, Found& found) {
         try {
-          *found = listNames(pattern, kListOrdinary);
+          // Names hold any byte but NUL.
+          for (const std::string& name : listNames(pattern, kListOrdinary)) found += name + '\0';
           return Outcome{true, ""};
         } catch (const RunTimeError& error) {
           return Outcome{false, error.description()};
         }
       },
-      kFarSilenceSeconds);
-  names = *found;
+      kFarSilenceSeconds, &listed);
+  names.clear();
+  for (std::size_t at = 0, end; (end = listed.find('\0', at)) != std::string::npos; at = end + 1) {
+    names.push_back(listed.substr(at, end - at));
+  }
   return outcome;
 }
 
 Outcome PosixServices::deleteFar(const std::string& path) {
   return whileAnswering(
-      [path](const Answered&) {
+      [&](const Answered&, Found&) {
         return outcomeOf([&] {
           if (unlink(path.c_str()) != 0) failWith(errno);
         });

@@ -1,7 +1,5 @@
 // The far place's look-ups and deletes, each given up when the place stops
 // answering; the copy there is in file_copy-win32.cpp.
-#include <memory>
-
 #include "platform/answer_guard.h"
 #include "platform/services-win32.h"
 
@@ -23,42 +21,45 @@ DWORD volumeOf(const std::string& path) {
 
 }  // namespace
 
-Outcome Win32Services::examineFar(const std::string& directory, const std::string& near,
+Outcome Win32Services::examineFar(const std::string& directory, const std::string& nearFile,
                                   bool& sameFileSystem) {
-  auto same = std::make_shared<bool>(false);
+  Found same;
   const Outcome outcome = whileAnswering(
-      [directory, near, same](const Answered&) {
+      [directory, nearFile](const Answered&, Found& found) {
         return outcomeOf([&] {
           const DWORD bits = GetFileAttributesA(directory.c_str());
           if (bits == INVALID_FILE_ATTRIBUTES) failWith(GetLastError());
           if ((bits & FILE_ATTRIBUTE_DIRECTORY) == 0) failWith(ERROR_DIRECTORY);
-          *same = volumeOf(directory) == volumeOf(near);
+          found = volumeOf(directory) == volumeOf(nearFile) ? "same" : "";
         });
       },
-      kFarSilenceSeconds);
-  sameFileSystem = *same;
+      kFarSilenceSeconds, &same);
+  sameFileSystem = outcome.ok && same == "same";
   return outcome;
 }
 
 Outcome Win32Services::listFar(const std::string& pattern, std::vector<std::string>& names) {
-  auto found = std::make_shared<std::vector<std::string>>();
+  Found listed;
   const Outcome outcome = whileAnswering(
-      [pattern, found](const Answered&) {
+      [pattern](const Answered&, Found& found) {
         try {
-          *found = listNames(pattern, kListOrdinary);
+          for (const std::string& name : listNames(pattern, kListOrdinary)) found += name + '\0';
           return Outcome{true, ""};
         } catch (const RunTimeError& error) {
           return Outcome{false, error.description()};
         }
       },
-      kFarSilenceSeconds);
-  names = *found;
+      kFarSilenceSeconds, &listed);
+  names.clear();
+  for (std::size_t at = 0, end; (end = listed.find('\0', at)) != std::string::npos; at = end + 1) {
+    names.push_back(listed.substr(at, end - at));
+  }
   return outcome;
 }
 
 Outcome Win32Services::deleteFar(const std::string& path) {
   return whileAnswering(
-      [path](const Answered&) {
+      [path](const Answered&, Found&) {
         return outcomeOf([&] {
           if (!DeleteFileA(path.c_str())) failWith(GetLastError());
         });

@@ -198,7 +198,7 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
 
 Outcome PosixServices::copyFar(const std::string& source, const std::string& target) {
   return whileAnswering(
-      [source, target](const Answered& answered) {
+      [&](const Answered& answered, Found&) {
         return outcomeOf([&] { copyVerified(source, target, answered); });
       },
       kFarSilenceSeconds);

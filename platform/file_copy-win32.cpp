@@ -268,13 +268,13 @@ DWORD readFully(HANDLE file, unsigned char* into, DWORD size) {
 bool readBackEqual(const std::string& source, const std::string& temporary,
                    const Answered& answered) {
   constexpr DWORD kPiece = 1 << 20;  // a whole number of any disk's sectors
-  Handle near(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!near.valid()) failWith(GetLastError());
-  Handle far(CreateFileA(
+  Handle original(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!original.valid()) failWith(GetLastError());
+  Handle copy(CreateFileA(
       temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!far.valid()) failWith(GetLastError());
+  if (!copy.valid()) failWith(GetLastError());
   // Unbuffered reads go to sector-aligned memory.
   std::unique_ptr<void, void (*)(void*)> memory(
       VirtualAlloc(nullptr, 2 * kPiece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE),
@@ -284,8 +284,8 @@ bool readBackEqual(const std::string& source, const std::string& temporary,
   unsigned char* here = there + kPiece;
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(far.get(), there, kPiece, &got, nullptr)) failWith(GetLastError());
-    const DWORD expected = readFully(near.get(), here, got == 0 ? 1 : got);
+    if (!ReadFile(copy.get(), there, kPiece, &got, nullptr)) failWith(GetLastError());
+    const DWORD expected = readFully(original.get(), here, got == 0 ? 1 : got);
     if (got == 0) return expected == 0;
     if (expected != got || std::memcmp(here, there, got) != 0) return false;
     answered();
@@ -335,7 +335,7 @@ Outcome Win32Services::copyFileNew(const std::string& source, const std::string&
 
 Outcome Win32Services::copyFar(const std::string& source, const std::string& target) {
   return whileAnswering(
-      [source, target](const Answered& answered) {
+      [source, target](const Answered& answered, Found&) {
         clearDeadTemporaries(std::string(directoryPrefix(target)));
         answered();
         return outcomeOf([&] { copyVerified(source, target, answered); });

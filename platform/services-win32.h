@@ -31,7 +31,7 @@ class Win32Services final : public Services {
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
-  Outcome examineFar(const std::string& directory, const std::string& near,
+  Outcome examineFar(const std::string& directory, const std::string& nearFile,
                      bool& sameFileSystem) override;
   Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
   Outcome copyFar(const std::string& source, const std::string& target) override;

@@ -173,9 +173,9 @@ class Services {
   static constexpr int kFarSilenceSeconds = 120;
 
   // Whether `directory` is there and is a directory, never creating it; and
-  // whether it lies on the file system that holds the file `near`, as the
+  // whether it lies on the file system that holds the file `nearFile`, as the
   // device or volume tells, not the path.
-  virtual Outcome examineFar(const std::string& directory, const std::string& near,
+  virtual Outcome examineFar(const std::string& directory, const std::string& nearFile,
                              bool& sameFileSystem) = 0;
   // The ordinary files there that match `pattern`, as listDirectory gives them.
   virtual Outcome listFar(const std::string& pattern, std::vector<std::string>& names) = 0;

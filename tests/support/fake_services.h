@@ -75,7 +75,7 @@ class FakeServices : public platform::Services {
                                      const std::string& attributes) override;
   platform::Outcome copyFileNew(const std::string& source, const std::string& target,
                                 const std::string& lockFile) override;
-  platform::Outcome examineFar(const std::string& directory, const std::string& near,
+  platform::Outcome examineFar(const std::string& directory, const std::string& nearFile,
                                bool& sameFileSystem) override;
   platform::Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
   platform::Outcome copyFar(const std::string& source, const std::string& target) override;

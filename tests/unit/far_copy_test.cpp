@@ -17,12 +17,15 @@ using testing_support::FakeServices;
 
 std::string copyOn(const std::string& date) { return "muTesselDb2026" + date + ".mdb"; }
 
-// The dated copies in a directory, as "1201 1202" for those of 2026-12-01
-// and 2026-12-02, in date order.
+// The far place, as the program joins a name to it.
+const std::string kFar = std::string("/far") + platform::kPathSeparator;
+
+// The dated copies in a directory (with its separator), as "1201 1202" for
+// those of 2026-12-01 and 2026-12-02, in date order.
 std::string datesIn(const FakeServices& fake, const std::string& directory) {
   std::vector<std::string> dates;
   for (const testing_support::FakeFile& file : fake.files) {
-    const std::string prefix = directory + "/muTesselDb2026";
+    const std::string prefix = directory + "muTesselDb2026";
     if (file.path.rfind(prefix, 0) == 0) dates.push_back(file.path.substr(prefix.size(), 4));
   }
   std::sort(dates.begin(), dates.end());
@@ -136,7 +139,7 @@ TEST(FarCopy, SendsKeepsAndPrunesNearAndFar) {
        "CopyTo=/far",
        "1207",
        "",
-       [](FakeServices& f) { f.farCopyFails = "/far/" + copyOn("1208"); },
+       [](FakeServices& f) { f.farCopyFails = kFar + copyOn("1208"); },
        JobResult::kFailed,
        "1207 1208",
        "1207",
@@ -168,7 +171,7 @@ TEST(FarCopy, SendsKeepsAndPrunesNearAndFar) {
     fake.addFile("/data/muTesselDb.mdb", testing_support::soundDatabase());
     fake.addFile("/far").attributes = platform::kDirectory;
     std::istringstream near(night.near), far(night.far);
-    for (std::string date; far >> date;) fake.addFile("/far/" + copyOn(date), "far");
+    for (std::string date; far >> date;) fake.addFile(kFar + copyOn(date), "far");
     for (std::string date; near >> date;) {
       fake.addFile("/data/" + copyOn(date), testing_support::soundDatabase());
     }
@@ -180,8 +183,8 @@ TEST(FarCopy, SendsKeepsAndPrunesNearAndFar) {
       return line.rfind("Start copy to ", 0) == 0 || line.rfind("Nothing sent to ", 0) == 0;
     });
     EXPECT_EQ(std::vector<std::string>(farStart, lines.end()), night.farLines) << night.what;
-    EXPECT_EQ(datesIn(fake, "/data"), night.nearAfter) << night.what;
-    EXPECT_EQ(datesIn(fake, "/far"), night.farAfter) << night.what;
+    EXPECT_EQ(datesIn(fake, "/data/"), night.nearAfter) << night.what;
+    EXPECT_EQ(datesIn(fake, kFar), night.farAfter) << night.what;
     if (night.settings.empty()) {
       EXPECT_TRUE(fake.farCalls.empty()) << night.what;
     }

@@ -39,6 +39,8 @@ class PosixServices final : public Services {
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
   void returnFreedMemory() override;
+  void reportNight(NightEnd end, const std::string& report) override;
+  PingAnswer postPing(const std::string& url, const std::string& body) override;
 
  private:
   // Read once, at the start: an upgrade that replaces the program's file

@@ -31,6 +31,8 @@ class Win32Services final : public Services {
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
+  void reportNight(NightEnd end, const std::string& report) override;
+  PingAnswer postPing(const std::string& url, const std::string& body) override;
 };
 
 // The system's text for an error code, without its trailing line break.

@@ -1,6 +1,7 @@
 # Inspects the Windows program without running it: its format and processor,
 # its subsystem, the DLLs it imports, the system's copy among its imports,
-# its version resource and its 32x32, 16-colour icon. Called with
+# its version resource, its 32x32, 16-colour icon and the message table of
+# its events. Called with
 # -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the toolchain> -DBITS=<32 or 64>.
 cmake_minimum_required(VERSION 3.16)
 
@@ -30,8 +31,9 @@ expect_in("${magic}" "${magic}")
 expect_in("(Windows GUI)" "of the GUI subsystem")
 
 # Only Windows' own DLLs: the C and C++ run-times are linked in, and the ODBC
-# installer is loaded at run time.
-set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll)
+# installer is loaded at run time. WinHTTP sends the pings; advapi32 writes
+# the events.
+set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll winhttp.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 if(NOT imports)
   message(FATAL_ERROR "${PROGRAM} imports no DLL at all, which no Windows program does")
@@ -52,19 +54,19 @@ endif()
 
 file(READ "${PROGRAM}" program HEX)
 
-function(expect_utf16 text)
+function(expect_utf16 text where)
   string(HEX "${text}" ascii)
   string(REGEX REPLACE "(..)" "\\100" utf16 "${ascii}")
   string(FIND "${program}" "${utf16}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "${PROGRAM} lacks \"${text}\" in its version resource")
+    message(FATAL_ERROR "${PROGRAM} lacks \"${text}\" in its ${where}")
   endif()
 endfunction()
 
-expect_utf16("ProductName")
-expect_utf16("muTesselServerDbBackupandRepair")
-expect_utf16("FileDescription")
-expect_utf16("FileVersion")
+expect_utf16("ProductName" "version resource")
+expect_utf16("muTesselServerDbBackupandRepair" "version resource")
+expect_utf16("FileDescription" "version resource")
+expect_utf16("FileVersion" "version resource")
 
 # The icon's bitmap header: 40 bytes long, 32 wide, 64 high (picture and
 # mask), one plane, four bits a pixel.
@@ -72,3 +74,11 @@ string(FIND "${program}" "28000000200000004000000001000400" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "${PROGRAM} lacks its 32x32, 16-colour icon")
 endif()
+
+# The events' texts, so that Event Viewer shows them plainly: a message table
+# (resource type 11) among the resource directory's types, holding the text
+# of a failed night's event.
+if(NOT headers MATCHES "[0-9a-f]+   Entry: ID: 0x00000b,")
+  message(FATAL_ERROR "${PROGRAM} carries no message table")
+endif()
+expect_utf16("The night failed or stopped early (exit status 1)" "message table")

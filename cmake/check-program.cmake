@@ -1,7 +1,6 @@
 # Inspects the Windows program without running it: its format and processor,
 # its subsystem, the DLLs it imports, the system's copy among its imports,
-# its version resource, its 32x32, 16-colour icon and the message table of
-# its events. Called with
+# its resources (version, 32x32 16-colour icon, events' texts). Called with
 # -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the toolchain> -DBITS=<32 or 64>.
 cmake_minimum_required(VERSION 3.16)
 
@@ -31,8 +30,7 @@ expect_in("${magic}" "${magic}")
 expect_in("(Windows GUI)" "of the GUI subsystem")
 
 # Only Windows' own DLLs: the C and C++ run-times are linked in, and the ODBC
-# installer is loaded at run time. WinHTTP sends the pings; advapi32 writes
-# the events.
+# installer is loaded at run time; WinHTTP sends the pings.
 set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll winhttp.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 if(NOT imports)
@@ -54,19 +52,19 @@ endif()
 
 file(READ "${PROGRAM}" program HEX)
 
-function(expect_utf16 text where)
+function(expect_utf16 text)
   string(HEX "${text}" ascii)
   string(REGEX REPLACE "(..)" "\\100" utf16 "${ascii}")
   string(FIND "${program}" "${utf16}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "${PROGRAM} lacks \"${text}\" in its ${where}")
+    message(FATAL_ERROR "${PROGRAM} lacks \"${text}\" in its resources")
   endif()
 endfunction()
 
-expect_utf16("ProductName" "version resource")
-expect_utf16("muTesselServerDbBackupandRepair" "version resource")
-expect_utf16("FileDescription" "version resource")
-expect_utf16("FileVersion" "version resource")
+expect_utf16("ProductName")
+expect_utf16("muTesselServerDbBackupandRepair")
+expect_utf16("FileDescription")
+expect_utf16("FileVersion")
 
 # The icon's bitmap header: 40 bytes long, 32 wide, 64 high (picture and
 # mask), one plane, four bits a pixel.
@@ -75,10 +73,8 @@ if(at EQUAL -1)
   message(FATAL_ERROR "${PROGRAM} lacks its 32x32, 16-colour icon")
 endif()
 
-# The events' texts, so that Event Viewer shows them plainly: a message table
-# (resource type 11) among the resource directory's types, holding the text
-# of a failed night's event.
+# The events' texts for Event Viewer: a message table (resource type 11).
 if(NOT headers MATCHES "[0-9a-f]+   Entry: ID: 0x00000b,")
   message(FATAL_ERROR "${PROGRAM} carries no message table")
 endif()
-expect_utf16("The night failed or stopped early (exit status 1)" "message table")
+expect_utf16("The night failed or stopped early (exit status 1)")

@@ -53,10 +53,9 @@ class FakeServices : public platform::Services {
   std::optional<platform::RunTimeError> repairRaises;
   std::function<void()> duringRepair;  // what else happens while the driver works
   std::optional<platform::RunTimeError> appendRaises;
-  std::string readFails;  // reading back a file whose path begins so fails
-  std::vector<platform::NightEnd> nightsReported;
-  std::vector<std::string> pings;            // "url body", in order
-  std::deque<platform::PingAnswer> answers;  // then each answers ok
+  std::string readFails;                      // reading back a file whose path begins so fails
+  std::vector<std::string> pings;             // their URLs, in order
+  std::vector<platform::PingAnswer> answers;  // to the pings in turn; then ok
 
   platform::ProgramLocation programLocation() override { return {"/opt/tool", kProgramName}; }
   std::string readSetting(const std::string& section, const std::string& key,
@@ -73,15 +72,11 @@ class FakeServices : public platform::Services {
                                      const std::string& attributes) override;
   platform::Outcome copyFileNew(const std::string& source, const std::string& target,
                                 const std::string& lockFile) override;
-  void reportNight(platform::NightEnd end, const std::string&) override {
-    nightsReported.push_back(end);
-  }
-  platform::PingAnswer postPing(const std::string& url, const std::string& body) override {
-    pings.push_back(url + " " + body);
-    if (answers.empty()) return {true, false, ""};
-    platform::PingAnswer answer = answers.front();
-    answers.pop_front();
-    return answer;
+  void reportNight(platform::NightEnd, const std::string&) override {}
+  platform::PingAnswer postPing(const std::string& url, const std::string&) override {
+    pings.push_back(url);
+    return pings.size() <= answers.size() ? answers[pings.size() - 1]
+                                          : platform::PingAnswer{true, false, ""};
   }
 
  private:

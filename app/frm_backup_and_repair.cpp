@@ -58,7 +58,9 @@ int frmBackupAndRepair::Form_Load() {
   try {
     const std::string endLine = "End at " + services_.generalDate(services_.now());
     for (const std::string& line : ping.takeLines()) lblOutput.appendLine(line);
-    // The report as the log gets it, less a line that this ping may add.
+    // The end ping goes before the log is written, so that its failure has
+    // a line in the block; its body is the block as the log gets it, less
+    // that line.
     ping.end(status == kExitStoppedOrFailed,
              lblOutput.caption() + endLine + "\r\n" + kSeparatorLine + "\r\n\r\n");
     for (const std::string& line : ping.takeLines()) lblOutput.appendLine(line);

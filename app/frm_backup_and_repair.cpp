@@ -1,8 +1,10 @@
-// The run driver: the job, the report's last lines, the log, the exit status.
+// The run driver: the job, the report's last lines, the log, the exit status,
+// and the night's word to those who watch it.
 #include "app/frm_backup_and_repair.h"
 
 #include <iostream>
 
+#include "app/night_ping.h"
 #include "job/backup_and_repair.h"
 
 namespace app {
@@ -25,6 +27,18 @@ int exitStatusOf(job::JobResult result) {
   return kExitStoppedOrFailed;
 }
 
+platform::NightEnd nightEndOf(int status) {
+  switch (status) {
+    case kExitDone:
+      return platform::NightEnd::kDone;
+    case kExitNoDriver:
+      return platform::NightEnd::kNoDriver;
+    case kExitLogNotWritten:
+      return platform::NightEnd::kLogNotWritten;
+  }
+  return platform::NightEnd::kFailed;
+}
+
 }  // namespace
 
 std::string frmBackupAndRepair::calledName() {
@@ -36,10 +50,21 @@ std::string frmBackupAndRepair::calledName() {
 }
 
 int frmBackupAndRepair::Form_Load() {
+  NightPing ping(services_);
+  ping.begin();
   const job::JobResult result = job::fncBackupAndRepair(services_, lblOutput);
+  int status = exitStatusOf(result);
   std::string logPath;
   try {
-    lblOutput.appendLine("End at " + services_.generalDate(services_.now()));
+    const std::string endLine = "End at " + services_.generalDate(services_.now());
+    for (const std::string& line : ping.takeLines()) lblOutput.appendLine(line);
+    // The end ping goes before the log is written, so that its failure has
+    // a line in the block; its body is the block as the log gets it, less
+    // that line.
+    ping.end(status == kExitStoppedOrFailed,
+             lblOutput.caption() + endLine + "\r\n" + kSeparatorLine + "\r\n\r\n");
+    for (const std::string& line : ping.takeLines()) lblOutput.appendLine(line);
+    lblOutput.appendLine(endLine);
     lblOutput.appendLine(kSeparatorLine);
     logPath = services_.besideProgram(".log");
     services_.appendText(logPath, lblOutput.caption());
@@ -50,9 +75,11 @@ int frmBackupAndRepair::Form_Load() {
     // program, one a database, each under its own name.
     std::cerr << calledName() << ": cannot write the run log"
               << (logPath.empty() ? "" : " " + logPath) << ": " << error.what() << std::endl;
-    return kExitLogNotWritten;
+    status = kExitLogNotWritten;
+    ping.end(true, lblOutput.caption());
   }
-  return exitStatusOf(result);
+  services_.reportNight(nightEndOf(status), lblOutput.caption() + "\r\n");
+  return status;
 }
 
 }  // namespace app

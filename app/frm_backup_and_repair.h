@@ -23,8 +23,9 @@ class frmBackupAndRepair {
  public:
   explicit frmBackupAndRepair(platform::Services& services) : services_(services) {}
 
-  // Runs the job once, closes the report, appends it to the run log beside
-  // the program and returns the exit status.
+  // Runs the job once, between the pings that PingUrl asks for, closes the
+  // report, appends it to the run log beside the program, tells the system
+  // how the night ended, and returns the exit status.
   int Form_Load();
 
   job::ProgressText lblOutput;

@@ -1,6 +1,6 @@
 # Inspects the Windows program without running it: its format and processor,
 # its subsystem, the DLLs it imports, the system's copy among its imports,
-# its version resource and its 32x32, 16-colour icon. Called with
+# its resources (version, 32x32 16-colour icon, events' texts). Called with
 # -DPROGRAM=<.exe> -DOBJDUMP=<objdump of the toolchain> -DBITS=<32 or 64>.
 cmake_minimum_required(VERSION 3.16)
 
@@ -30,8 +30,8 @@ expect_in("${magic}" "${magic}")
 expect_in("(Windows GUI)" "of the GUI subsystem")
 
 # Only Windows' own DLLs: the C and C++ run-times are linked in, and the ODBC
-# installer is loaded at run time.
-set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll)
+# installer is loaded at run time; WinHTTP sends the pings.
+set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll winhttp.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 if(NOT imports)
   message(FATAL_ERROR "${PROGRAM} imports no DLL at all, which no Windows program does")
@@ -57,7 +57,7 @@ function(expect_utf16 text)
   string(REGEX REPLACE "(..)" "\\100" utf16 "${ascii}")
   string(FIND "${program}" "${utf16}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "${PROGRAM} lacks \"${text}\" in its version resource")
+    message(FATAL_ERROR "${PROGRAM} lacks \"${text}\" in its resources")
   endif()
 endfunction()
 
@@ -72,3 +72,9 @@ string(FIND "${program}" "28000000200000004000000001000400" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "${PROGRAM} lacks its 32x32, 16-colour icon")
 endif()
+
+# The events' texts for Event Viewer: a message table (resource type 11).
+if(NOT headers MATCHES "[0-9a-f]+   Entry: ID: 0x00000b,")
+  message(FATAL_ERROR "${PROGRAM} carries no message table")
+endif()
+expect_utf16("The night failed or stopped early (exit status 1)")

@@ -44,6 +44,8 @@ class PosixServices final : public Services {
   Outcome copyFar(const std::string& source, const std::string& target) override;
   Outcome deleteFar(const std::string& path) override;
   void returnFreedMemory() override;
+  void reportNight(NightEnd end, const std::string& report) override;
+  PingAnswer postPing(const std::string& url, const std::string& body) override;
 
  private:
   // Read once, at the start: an upgrade that replaces the program's file

@@ -36,6 +36,8 @@ class Win32Services final : public Services {
   Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
   Outcome copyFar(const std::string& source, const std::string& target) override;
   Outcome deleteFar(const std::string& path) override;
+  void reportNight(NightEnd end, const std::string& report) override;
+  PingAnswer postPing(const std::string& url, const std::string& body) override;
 };
 
 // What listDirectory lists, for callers that hold no services.

@@ -96,6 +96,21 @@ struct Outcome {
   bool noAnswer = false;
 };
 
+// How a night ended, for those who watch the machine rather than its log.
+enum class NightEnd {
+  kDone,           // status 0: went through, or the day's copy was there already
+  kFailed,         // status 1: stopped early or failed
+  kLogNotWritten,  // status 2: the log could not be written
+  kNoDriver,       // status 3: done but for the repair, which no driver here can make
+};
+
+// What one try of a ping came to.
+struct PingAnswer {
+  bool ok = false;        // the server answered with a status of 2xx
+  bool timedOut = false;  // the try ran out of its time, whatever it had reached
+  std::string reason;     // why it failed; never the address, which may hold a secret
+};
+
 // The separator that joins a directory and a name on this system.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -211,6 +226,23 @@ class Services {
   // only when the installer's report shows that no driver was there to ask.
   virtual Outcome configDataSource(std::uint16_t request, const std::string& driver,
                                    const std::string& attributes) = 0;
+
+  // Tells the system's own watchers how the night ended, with its report
+  // (the log's block): where the scheduler's mail and the system's journal
+  // read standard error, a failed night's report goes there; where the
+  // system keeps an event log, every night becomes one event in it. Never
+  // raises, never waits on anyone, and a report that cannot be made is
+  // dropped: it must not change how the night ends.
+  virtual void reportNight(NightEnd end, const std::string& report) = 0;
+
+  // How long one try of a ping may take, all told: resolving the host,
+  // connecting, sending and the answer.
+  static constexpr int kPingTrySeconds = 10;
+
+  // One try of an HTTP POST of `body` to `url` (http or https; HTTPS is
+  // checked against the system's certificates), ended after kPingTrySeconds
+  // at the latest. Redirects are not followed. Never raises.
+  virtual PingAnswer postPing(const std::string& url, const std::string& body) = 0;
 
   // The file beside the executable named after it, with `extension`: where
   // its settings file and its run log are.

@@ -57,8 +57,10 @@ class FakeServices : public platform::Services {
   // The far place: a directory is a file with the directory attribute.
   std::vector<std::string> farCalls;  // "copy TARGET", "delete PATH", in order
   bool farSameFileSystem = false;
-  std::string farCopyFails;  // a copy to a path that begins so fails
-  bool farSilent = false;    // the place answers nothing
+  std::string farCopyFails;                   // a copy to a path that begins so fails
+  bool farSilent = false;                     // the place answers nothing
+  std::vector<std::string> pings;             // their URLs, in order
+  std::vector<platform::PingAnswer> answers;  // to the pings in turn; then ok
 
   platform::ProgramLocation programLocation() override { return {"/opt/tool", kProgramName}; }
   std::string readSetting(const std::string& section, const std::string& key,
@@ -80,6 +82,12 @@ class FakeServices : public platform::Services {
   platform::Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
   platform::Outcome copyFar(const std::string& source, const std::string& target) override;
   platform::Outcome deleteFar(const std::string& path) override;
+  void reportNight(platform::NightEnd, const std::string&) override {}
+  platform::PingAnswer postPing(const std::string& url, const std::string&) override {
+    pings.push_back(url);
+    return pings.size() <= answers.size() ? answers[pings.size() - 1]
+                                          : platform::PingAnswer{true, false, ""};
+  }
 
  private:
   static constexpr const char* kProgramName = "muTesselServerDbBackupandRepair";

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/services.h"
 
@@ -28,5 +29,11 @@ Outcome whileAnswering(const std::function<Outcome(const Answered&, Found&)>& wo
 
 // The reason given when a place did not answer for that long.
 std::string noAnswerReason(int seconds);
+
+// Lists `pattern` with `list` (the system's listDirectory) while the place
+// answers; a listing that raises fails with the error's description.
+using Lister = std::vector<std::string> (*)(const std::string& pattern, int mask);
+Outcome listWhileAnswering(Lister list, const std::string& pattern, std::vector<std::string>& names,
+                           int seconds);
 
 }  // namespace platform

@@ -28,23 +28,7 @@ Outcome PosixServices::examineFar(const std::string& directory, const std::strin
 }
 
 Outcome PosixServices::listFar(const std::string& pattern, std::vector<std::string>& names) {
-  Found listed;
-  const Outcome outcome = whileAnswering(
-      [&](const Answered&, Found& found) {
-        try {
-          // Names hold any byte but NUL.
-          for (const std::string& name : listNames(pattern, kListOrdinary)) found += name + '\0';
-          return Outcome{true, ""};
-        } catch (const RunTimeError& error) {
-          return Outcome{false, error.description()};
-        }
-      },
-      kFarSilenceSeconds, &listed);
-  names.clear();
-  for (std::size_t at = 0, end; (end = listed.find('\0', at)) != std::string::npos; at = end + 1) {
-    names.push_back(listed.substr(at, end - at));
-  }
-  return outcome;
+  return listWhileAnswering(listNames, pattern, names, kFarSilenceSeconds);
 }
 
 Outcome PosixServices::deleteFar(const std::string& path) {

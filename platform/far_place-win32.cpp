@@ -39,22 +39,7 @@ Outcome Win32Services::examineFar(const std::string& directory, const std::strin
 }
 
 Outcome Win32Services::listFar(const std::string& pattern, std::vector<std::string>& names) {
-  Found listed;
-  const Outcome outcome = whileAnswering(
-      [pattern](const Answered&, Found& found) {
-        try {
-          for (const std::string& name : listNames(pattern, kListOrdinary)) found += name + '\0';
-          return Outcome{true, ""};
-        } catch (const RunTimeError& error) {
-          return Outcome{false, error.description()};
-        }
-      },
-      kFarSilenceSeconds, &listed);
-  names.clear();
-  for (std::size_t at = 0, end; (end = listed.find('\0', at)) != std::string::npos; at = end + 1) {
-    names.push_back(listed.substr(at, end - at));
-  }
-  return outcome;
+  return listWhileAnswering(listNames, pattern, names, kFarSilenceSeconds);
 }
 
 Outcome Win32Services::deleteFar(const std::string& path) {

@@ -57,20 +57,23 @@ class FarStep {
     return true;
   }
 
-  // Sends one sound copy; false when that failed.
-  bool send(const std::string& path, bool checked) {
+  enum class Sent { kSent, kNotSound, kFailed };
+
+  // Sends one copy if it is sound; a copy not `checked` this night is
+  // checked first.
+  Sent send(const std::string& path, bool checked) {
     const std::string name = nameOf(path);
     if (!checked) {
       const std::string damage = whyNotSound(services_, path);
       if (!damage.empty()) {
         lblOutput_.appendLine("Not sent " + name + ": not sound: " + damage);
-        return true;
+        return Sent::kNotSound;
       }
     }
     const platform::Outcome sent = services_.copyFar(path, place_ + name);
-    if (!sent.ok) return fail("Sending " + name, sent);
+    if (!sent.ok) return fail("Sending " + name, sent), Sent::kFailed;
     lblOutput_.appendLine("Sent " + name + ", read back and verified");
-    return true;
+    return Sent::kSent;
   }
 
   // Deletes the copies there that the rules do not keep; the newest stays.
@@ -139,10 +142,15 @@ bool copyToFarPlace(platform::Services& services, ProgressText& lblOutput,
     const bool lacking = std::none_of(there.begin(), there.end(),
                                       [&](const DatedCopy& copy) { return copy.name == name; });
     if (!lacking) continue;
-    if (far.send(path, night.dayCopyChecked && path == night.dayCopy)) {
-      for (const DatedCopy& sent : collectDatedCopies({name})) there.push_back(sent);
-    } else {
-      ok = false;
+    switch (far.send(path, night.dayCopyChecked && path == night.dayCopy)) {
+      case FarStep::Sent::kSent:
+        for (const DatedCopy& sent : collectDatedCopies({name})) there.push_back(sent);
+        break;
+      case FarStep::Sent::kNotSound:
+        break;
+      case FarStep::Sent::kFailed:
+        ok = false;
+        break;
     }
     if (far.silent()) return false;
   }

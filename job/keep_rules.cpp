@@ -71,8 +71,8 @@ KeepSettings readKeepSettings(platform::Services& services, const std::string& i
     }
     count = *number;
   }
-  // Upper or lower case, and blanks around, as Windows' own settings are.
-  std::string value = readSettingsKey(services, iniPath, "CopyToPrune", "yes");
+  // "Yes", "NO" and blanks around are fine, as in Windows' own settings.
+  const std::string value = readSettingsKey(services, iniPath, "CopyToPrune", "yes");
   const std::string_view word = trimmed(value);
   if (equalIgnoringCase(word, "yes") || equalIgnoringCase(word, "no")) {
     settings.pruneFar = equalIgnoringCase(word, "yes");

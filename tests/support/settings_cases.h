@@ -91,6 +91,9 @@ inline const std::vector<SettingsCase>& settingsCases() {
       {"a count not a number", "[Settings]\r\nkeepweekly=4 weeks\r\n", "4 weeks", true,
        "KeepWeekly"},
       {"a count left empty", "[settings]\nKeepMonthly=\nKeepMonthly=12\n", "", true, "KeepMonthly"},
+      {"a share by its UNC path", "[settings]\r\nCopyTo = \\\\nas\\backups\\office \r\n",
+       "\\\\nas\\backups\\office", true, "CopyTo"},
+      {"a yes or no, quoted", "[SETTINGS]\ncopytoprune='No'\n", "No", true, "CopyToPrune"},
   };
   return cases;
 }

@@ -10,7 +10,8 @@
  * nothing more, as a network mount whose server has gone.
  *
  * It stays in the foreground, single-threaded, until it is unmounted or
- * killed. */
+ * killed. It does only what a far copy asks of a place: no links, modes,
+ * times or sizes, which the copy does without. */
 #define FUSE_USE_VERSION 35
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -22,7 +23,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 static const char* backing;
@@ -131,46 +131,6 @@ static int doRename(const char* from, const char* to, unsigned int flags) {
   return result(renameat2(AT_FDCWD, a, AT_FDCWD, b, flags));
 }
 
-static int doLink(const char* from, const char* to) {
-  char a[PATH_MAX], b[PATH_MAX];
-  answerOrHang();
-  real(a, from);
-  real(b, to);
-  return result(link(a, b));
-}
-
-static int doChmod(const char* path, mode_t mode, struct fuse_file_info* info) {
-  char at[PATH_MAX];
-  answerOrHang();
-  if (info != NULL) return result(fchmod((int)info->fh, mode));
-  real(at, path);
-  return result(chmod(at, mode));
-}
-
-static int doTruncate(const char* path, off_t size, struct fuse_file_info* info) {
-  char at[PATH_MAX];
-  answerOrHang();
-  if (info != NULL) return result(ftruncate((int)info->fh, size));
-  real(at, path);
-  return result(truncate(at, size));
-}
-
-static int doUtimens(const char* path, const struct timespec times[2],
-                     struct fuse_file_info* info) {
-  char at[PATH_MAX];
-  answerOrHang();
-  if (info != NULL) return result(futimens((int)info->fh, times));
-  real(at, path);
-  return result(utimensat(AT_FDCWD, at, times, AT_SYMLINK_NOFOLLOW));
-}
-
-static int doStatfs(const char* path, struct statvfs* status) {
-  char at[PATH_MAX];
-  answerOrHang();
-  real(at, path);
-  return result(statvfs(at, status));
-}
-
 static const struct fuse_operations operations = {
     .getattr = doGetattr,
     .readdir = doReaddir,
@@ -182,11 +142,6 @@ static const struct fuse_operations operations = {
     .fsync = doFsync,
     .unlink = doUnlink,
     .rename = doRename,
-    .link = doLink,
-    .chmod = doChmod,
-    .truncate = doTruncate,
-    .utimens = doUtimens,
-    .statfs = doStatfs,
 };
 
 int main(int argc, char** argv) {

@@ -41,6 +41,8 @@ std::string hex2(unsigned value) {
 
 Check::Check() : carry_(kProbe) {}
 
+// The kind of evidence is named at every verdict, so that what can fail a
+// night is found by one name; the text is what the log says.
 std::string Check::damage(Evidence, std::string why) { return why; }
 
 bool Check::fail(Evidence evidence, std::string why) {

@@ -59,7 +59,8 @@ class Check {
   // What a verdict of damage rests on: the only four.
   enum Evidence : std::uint8_t {
     kNamedPageLost,    // a page or row that something in use names is missing, blank or
-                       // of another kind than named
+                       // of another kind than named; or a page of a table's rows that the
+                       // table's map, whose range takes it in, no longer names
     kNoPageInUse,      // a page that page 1's map counts in use is no page of any kind
     kPointerOutside,   // bytes a reader must follow point outside their page or the file
     kNotAnAccessFile,  // the header is not an Access header, or the length is wrong

@@ -318,12 +318,16 @@ void Check::nameLongValue(std::uint32_t number, const unsigned char* value, std:
   if ((le32(value) & ~kLongValueHow) == 0) return;
   const std::uint32_t pointer = le32(value + 4);
   name(number, pointer >> 8, kWantLongValue);
-  // A piece on a later page is read when the pass gets there, if the pieces
-  // waiting are few enough to keep.
-  if (pointer >> 8 > number && pointer >> 8 < maxPages_ && pieces_.size() < kPiecesMost) {
-    pieces_.push_back({pointer, number, how == kLongValueChain});
-    std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
-  }
+  awaitPiece({pointer, number, how == kLongValueChain}, number);
+}
+
+// A piece on a later page than `number` is read when the pass gets there, if
+// the pieces waiting are few enough to keep.
+void Check::awaitPiece(const Piece& piece, std::uint32_t number) {
+  const std::uint32_t page = piece.pointer >> 8;
+  if (page <= number || page >= maxPages_ || pieces_.size() >= kPiecesMost) return;
+  pieces_.push_back(piece);
+  std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
 }
 
 // The rows of this page that long values named: each must be there, and a
@@ -354,10 +358,7 @@ void Check::followPieces(std::uint32_t number, const unsigned char* page) {
     const std::uint32_t next = le32(page + found->start);
     if (next == 0) continue;  // the last piece
     name(piece.origin, next >> 8, kWantLongValue);
-    if (next >> 8 > number && next >> 8 < maxPages_ && pieces_.size() < kPiecesMost) {
-      pieces_.push_back({next, piece.origin, true});
-      std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
-    }
+    awaitPiece({next, piece.origin, true}, number);
   }
 }
 

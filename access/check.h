@@ -105,6 +105,8 @@ class Check {
                       const std::vector<std::uint16_t>& columns);
   void nameLongValue(std::uint32_t number, const unsigned char* value, std::size_t size);
   void followPieces(std::uint32_t number, const unsigned char* page);
+  struct Piece;
+  void awaitPiece(const Piece& piece, std::uint32_t number);
   void readEntries(std::uint32_t number, const unsigned char* page);
   void name(std::uint32_t from, std::uint32_t to, std::uint8_t want);
   void learnLayout(std::uint32_t number);

@@ -35,20 +35,24 @@ std::vector<DatedCopy> collectDatedCopies(const std::vector<std::string>& names)
   return copies;
 }
 
-std::vector<DatedCopy> newestFirst(std::vector<DatedCopy> copies) {
-  std::reverse(copies.begin(), copies.end());
-  std::stable_sort(copies.begin(), copies.end(),
-                   [](const DatedCopy& a, const DatedCopy& b) { return a.date > b.date; });
-  return copies;
-}
-
-std::vector<bool> keptByRules(const std::vector<DatedCopy>& copies, const std::string& newCopy,
-                              const KeepRules& rules) {
-  // Oldest first; of equal dates the one listed first counts as the older.
+std::vector<std::size_t> oldestFirst(const std::vector<DatedCopy>& copies) {
   std::vector<std::size_t> order(copies.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return copies[a].date < copies[b].date; });
+  return order;
+}
+
+std::vector<DatedCopy> newestFirst(const std::vector<DatedCopy>& copies) {
+  const std::vector<std::size_t> order = oldestFirst(copies);
+  std::vector<DatedCopy> sorted;
+  for (auto i = order.rbegin(); i != order.rend(); ++i) sorted.push_back(copies[*i]);
+  return sorted;
+}
+
+std::vector<bool> keptByRules(const std::vector<DatedCopy>& copies, const std::string& newCopy,
+                              const KeepRules& rules) {
+  const std::vector<std::size_t> order = oldestFirst(copies);
   std::vector<bool> kept(copies.size(), false);
   std::size_t daily = rules.daily;
   for (std::size_t i : order) {

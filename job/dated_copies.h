@@ -36,7 +36,11 @@ std::vector<DatedCopy> collectDatedCopies(const std::vector<std::string>& names)
 std::vector<bool> keptByRules(const std::vector<DatedCopy>& copies, const std::string& newCopy,
                               const KeepRules& rules);
 
-// The copies newest first; of equal dates the one listed last first.
-std::vector<DatedCopy> newestFirst(std::vector<DatedCopy> copies);
+// The copies' places, oldest first; of equal dates the one listed first
+// counts as the older.
+std::vector<std::size_t> oldestFirst(const std::vector<DatedCopy>& copies);
+
+// The copies newest first: oldestFirst backwards.
+std::vector<DatedCopy> newestFirst(const std::vector<DatedCopy>& copies);
 
 }  // namespace job

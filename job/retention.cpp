@@ -18,12 +18,8 @@ std::vector<std::string> notKept(const std::vector<DatedCopy>& copies, const std
                                  const std::string& newCopy, const KeepRules& rules) {
   const std::string newName = newCopy.substr(std::min(directory.size(), newCopy.size()));
   const std::vector<bool> kept = keptByRules(copies, newName, rules);
-  std::vector<std::size_t> order(copies.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return copies[a].date < copies[b].date; });
   std::vector<std::string> doomed;
-  for (std::size_t i : order) {
+  for (std::size_t i : oldestFirst(copies)) {
     if (!kept[i]) doomed.push_back(directory + copies[i].name);
   }
   return doomed;

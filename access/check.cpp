@@ -23,9 +23,12 @@ constexpr std::size_t kEncryptionInfoAt = 0x299;  // an ACE file's password-encr
 // A database of 32,768 objects, Access's most, needs far fewer pages to
 // describe them.
 constexpr std::size_t kKeptMost = 32768;
-// Pieces of long values named ahead of the pass, kept to be read when it
-// gets there; past this many, the rest are not followed.
+// Pieces of long values and moved rows named ahead of the pass, kept to be
+// read when it gets there, and those named behind it; past this many of
+// either, the rest are not followed.
 constexpr std::size_t kPiecesMost = 1 << 15;
+// The pages read again after the pass, at most: 16 MiB of 4 KiB pages.
+constexpr std::uint32_t kRevisitsMost = 1 << 12;
 
 bool allZero(const unsigned char* p, std::size_t size) {
   static const std::array<unsigned char, 4096> zeros{};
@@ -132,13 +135,8 @@ void Check::checkPage(const unsigned char* raw) {
     f.bytes[0] = kOther;
     return;
   }
-  const unsigned char* page = raw;
-  if (key_ != 0 && !allZero(raw, pageSize)) {
-    // An encoded file grows by raw zero pages; every other page is encoded
-    // under the database key and its number.
-    Rc4(key_ ^ number).apply(raw, decoded_.data(), pageSize);
-    page = decoded_.data();
-  }
+  at_ = number;
+  const unsigned char* page = decode(number, raw);
   std::uint8_t k = kOther;
   if (page[0] == 0 && allZero(page, pageSize)) {
     k = kBlank;
@@ -159,11 +157,10 @@ void Check::checkPage(const unsigned char* raw) {
       case kUsageMapPage:
         k = kUsageMap;
         break;
-      case 8:
-      case 9:
-        k = kTableLike;
-        break;
       default:
+        // Types 8 and 9 are in real files, nearly always free; the other
+        // small types of the same form are taken as kinds not known here.
+        if (page[0] == 0 || (page[0] >= 6 && page[0] <= 15)) k = kUnknownKind;
         break;
     }
   }
@@ -205,10 +202,51 @@ void Check::checkPage(const unsigned char* raw) {
     if (kept_.size() >= kKeptMost) return giveUp();
     kept_[number].assign(page, page + pageSize);
   }
-  if (!pieces_.empty() && pieces_.front().pointer >> 8 <= number) followPieces(number, page);
   if (k == kTable) learnLayout(number);
   if (k == kData) readRows(number, page, ownerValue);
   if (k == kNode || k == kLeaf) readEntries(number, page);
+  // After the page's own rows, which may name pieces on the page itself.
+  if (!pieces_.empty() && pieces_.front().pointer >> 8 <= number) followPieces(number, page);
+}
+
+// An encoded file grows by raw zero pages; every other page is encoded under
+// the database key and its number.
+const unsigned char* Check::decode(std::uint32_t number, const unsigned char* raw) {
+  if (key_ == 0 || allZero(raw, format_->pageSize)) return raw;
+  Rc4(key_ ^ number).apply(raw, decoded_.data(), format_->pageSize);
+  return decoded_.data();
+}
+
+std::uint32_t Check::revisit() {
+  if (!revisiting_) {
+    // What still waits ahead lies past the end: its naming fails on that.
+    revisiting_ = true;
+    pieces_ = std::move(behind_);
+    behind_.clear();
+    std::make_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+  }
+  if (!reason_.empty() || opaque_ || revisits_ >= kRevisitsMost) pieces_.clear();
+  while (!pieces_.empty() && pieces_.front().pointer >> 8 >= page_) {
+    std::pop_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+    pieces_.pop_back();
+  }
+  return pieces_.empty() ? 0 : pieces_.front().pointer >> 8;
+}
+
+void Check::feedAgain(const unsigned char* raw) {
+  const std::uint32_t number = revisit();
+  if (number == 0) return;
+  ++revisits_;
+  at_ = number;
+  followPieces(number, decode(number, raw));
+}
+
+void Check::revisitFrom(const unsigned char* file, std::size_t size) {
+  for (std::uint32_t page; (page = revisit()) != 0;) {
+    const std::uint64_t at = std::uint64_t{page} * format_->pageSize;
+    if (at + format_->pageSize > size) return;
+    feedAgain(file + at);
+  }
 }
 
 // More than the check keeps in memory: no sound file comes near, and a
@@ -243,7 +281,8 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
   const Format& f = *format_;
   const std::optional<std::size_t> rows = rowCount(f, page);
   if (!rows) {
-    return malformed_.push_back({number, kPointerOutside, "its row offsets run past the page"}),
+    return malformed_.push_back(
+               {number, kPointerOutside, "has row offsets that run past the page"}),
            void();
   }
   const std::size_t tableEnd = f.rowCountAt + 2 + 2 * *rows;
@@ -261,13 +300,17 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
     if (r.deleted()) return true;
     live = true;
     if (r.start < tableEnd || r.start >= f.pageSize) {
-      return outside = "a row's offset points outside the rows", false;
+      return outside = "has a row whose offset points outside its rows", false;
     }
     // Rows out of the order the page keeps them in are not understood here.
     if (r.start >= r.end) return true;
     const unsigned char* row = page + r.start;
     if (r.word & kRowOverflow) {
-      if (r.end - r.start >= 4) name(number, le32(row) >> 8, kWantData);
+      // The row's columns moved to another page's row, which a reader follows.
+      if (r.end - r.start >= 4) {
+        name(number, le32(row) >> 8, kWantData);
+        if (columns) awaitPiece({le32(row), number, kMovedRow});
+      }
       return true;
     }
     // A row of a table holds at least its column count: one all zero was lost.
@@ -276,8 +319,7 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
     return true;
   });
   if (outside) return malformed_.push_back({number, kPointerOutside, outside}), void();
-  if (blank)
-    return malformed_.push_back({number, kNamedPageLost, "a row it holds is blank"}), void();
+  if (blank) return malformed_.push_back({number, kNamedPageLost, "holds a blank row"}), void();
   if (live) setFlag(number, kLiveRows);
 }
 
@@ -286,7 +328,7 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
 // two. A Jet 3 row of 256 bytes or more adds a jump table, which is not
 // followed here. Only a row whose offsets read in order is followed, so
 // that no bytes are taken for a long value that are not one.
-void Check::nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
+void Check::nameLongValues(std::uint32_t origin, const unsigned char* row, std::size_t size,
                            const std::vector<std::uint16_t>& columns) {
   const std::size_t w = format_->columnCountSize;
   const bool wide = w == 2;
@@ -307,31 +349,35 @@ void Check::nameLongValues(std::uint32_t number, const unsigned char* row, std::
     if (column >= vars) continue;
     const std::size_t from = offset(column), to = offset(column + 1);
     if (from > to || to > end) return;
-    if (to - from >= kLongValueHeaderSize) nameLongValue(number, row + from, to - from);
+    if (to - from >= kLongValueHeaderSize) nameLongValue(origin, row + from, to - from);
   }
 }
 
 // A memo or OLE value held outside its row names the row of its first piece.
-void Check::nameLongValue(std::uint32_t number, const unsigned char* value, std::size_t size) {
+void Check::nameLongValue(std::uint32_t origin, const unsigned char* value, std::size_t size) {
   const std::uint32_t how = le32(value) & kLongValueHow;
   if ((how != kLongValueOneRow && how != kLongValueChain) || size != kLongValueHeaderSize) return;
   if ((le32(value) & ~kLongValueHow) == 0) return;
   const std::uint32_t pointer = le32(value + 4);
-  name(number, pointer >> 8, kWantLongValue);
-  awaitPiece({pointer, number, how == kLongValueChain}, number);
+  name(origin, pointer >> 8, kWantLongValue);
+  awaitPiece({pointer, origin, how == kLongValueChain ? kChained : kOnePiece});
 }
 
-// A piece on a later page than `number` is read when the pass gets there, if
-// the pieces waiting are few enough to keep.
-void Check::awaitPiece(const Piece& piece, std::uint32_t number) {
+// A row on the page in hand, or on one the pass has yet to reach, is read
+// when it gets there; one on a page it has left, after the pass. Either
+// only while the rows waiting are few enough to keep.
+void Check::awaitPiece(const Piece& piece) {
   const std::uint32_t page = piece.pointer >> 8;
-  if (page <= number || page >= maxPages_ || pieces_.size() >= kPiecesMost) return;
-  pieces_.push_back(piece);
-  std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+  if (page == 0 || page >= maxPages_) return;
+  std::vector<Piece>& list = revisiting_ || page >= at_ ? pieces_ : behind_;
+  if (list.size() >= kPiecesMost) return;
+  list.push_back(piece);
+  if (&list == &pieces_) std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
 }
 
-// The rows of this page that long values named: each must be there, and a
-// chain goes on at the row its piece names.
+// The rows of this page that other rows named: each must be there. A chain
+// of long-value pieces goes on at the row its piece names; a moved row's
+// columns are read as its table's.
 void Check::followPieces(std::uint32_t number, const unsigned char* page) {
   const Format& f = *format_;
   const std::optional<std::size_t> rows = rowCount(f, page);
@@ -339,8 +385,10 @@ void Check::followPieces(std::uint32_t number, const unsigned char* page) {
     std::pop_heap(pieces_.begin(), pieces_.end(), std::greater<>());
     const Piece piece = pieces_.back();
     pieces_.pop_back();
-    // Not a long-value page: the naming fails on its kind, at the end.
-    if (piece.pointer >> 8 != number || !rows || le32(page + kOwnerAt) != kLongValueOwner ||
+    // Not a page of the kind named: the naming fails on its kind, at the end.
+    const std::uint32_t wanted =
+        piece.what == kMovedRow ? owner(piece.origin) : std::uint32_t{kLongValueOwner};
+    if (piece.pointer >> 8 != number || !rows || le32(page + kOwnerAt) != wanted ||
         page[0] != kDataPage) {
       continue;
     }
@@ -350,15 +398,41 @@ void Check::followPieces(std::uint32_t number, const unsigned char* page) {
       eachRow(f, page, n + 1,
               [&](const Row& r) { return r.number == n ? (found = r, false) : true; });
     }
-    if (!found || found->deleted() || found->start >= f.pageSize) {
-      lostPieces_.push_back({piece.origin, piece.pointer, kWantLongValue});
+    if (!found || found->start >= f.pageSize) {
+      lostPieces_.push_back({piece.origin, piece.pointer, piece.what, kHoldsNoRow});
       continue;
     }
-    if (!piece.chain || found->start >= found->end || found->end - found->start < 4) continue;
+    // A row's deleted flag says nothing here: a moved row is marked deleted
+    // where it lies, so that a reader of the page's rows passes it by, and a
+    // sound database may keep a row in use naming a long value whose piece is
+    // so marked. A reader follows the offset either way.
+    if (piece.what == kMovedRow) {
+      readMovedRow(piece, page, found->start, found->end);
+      continue;
+    }
+    if (piece.what != kChained || found->start >= found->end || found->end - found->start < 4) {
+      continue;
+    }
     const std::uint32_t next = le32(page + found->start);
     if (next == 0) continue;  // the last piece
     name(piece.origin, next >> 8, kWantLongValue);
-    awaitPiece({next, piece.origin, true}, number);
+    awaitPiece({next, piece.origin, kChained});
+  }
+}
+
+// The row that a row of a table moved to holds that row's columns, long
+// values among them; one that is all zero was lost. Its long values are
+// named from the page it lies on, where their pointers are.
+void Check::readMovedRow(const Piece& piece, const unsigned char* page, std::size_t start,
+                         std::size_t end) {
+  if (start >= end) return;  // out of order: not understood here
+  if (allZero(page + start, end - start)) {
+    lostPieces_.push_back({piece.origin, piece.pointer, piece.what, kBlankRow});
+    return;
+  }
+  const auto layout = longValues_.find(owner(piece.origin));
+  if (layout != longValues_.end() && !layout->second.empty()) {
+    nameLongValues(piece.pointer >> 8, page + start, end - start, layout->second);
   }
 }
 
@@ -370,7 +444,7 @@ void Check::readEntries(std::uint32_t number, const unsigned char* page) {
   const std::size_t free = le16(page + kFreeSpaceAt);
   if (free > f.pageSize - f.entriesAt) {
     return malformed_.push_back(
-               {number, kPointerOutside, "its free space is larger than the page"}),
+               {number, kPointerOutside, "counts more free space than the page holds"}),
            void();
   }
   const std::size_t end = f.pageSize - free;
@@ -398,7 +472,18 @@ void Check::readEntries(std::uint32_t number, const unsigned char* page) {
       const std::size_t from = prefix + stored - tail + b;  // in the whole entry
       whole[b] = from < prefix ? first[from] : page[start + from - prefix];
     }
-    name(number, be24(whole), kWantData);
+    const std::uint32_t rows = be24(whole);
+    name(number, rows, kWantData);
+    if (rows < maxPages_) {
+      // The first index page that names a row there: a witness that the page
+      // holds rows of its table, should the table's map lose it.
+      Facts& held = facts(rows);
+      if (witness(rows) == 0 && rows != number) {
+        held.bytes[6] = static_cast<unsigned char>(number);
+        held.bytes[7] = static_cast<unsigned char>(number >> 8);
+        held.bytes[8] = static_cast<unsigned char>(number >> 16);
+      }
+    }
     if (node) name(number, be32(whole + 4), kWantIndex);
     start = boundary;
   }

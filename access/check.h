@@ -1,11 +1,14 @@
 // The structural check of an Access database file (Jet 3, Jet 4 or ACE),
-// fed the file's bytes once, in order, in pieces of any size.
+// fed the file's bytes once, in order, in pieces of any size, and then the
+// few pages it asks to see again.
 //
 // Its alarm must mean damage. A verdict needs evidence that something was
 // lost, of one of the four kinds of `Evidence` below, and every verdict is
 // made by `damage`, which names its kind. Anything else that the check does
 // not understand, a shape of the format it has not met, is no evidence: the
-// check stops following that structure there and says nothing of it.
+// check stops following that structure there and says nothing of it. The
+// absence of a name is never evidence either: a page that no map counts is
+// a leak, whatever its bytes say.
 //
 // A page is required only where something in use names it, and it must then
 // be what the name says: the catalog names each table's definition, a
@@ -13,15 +16,22 @@
 // counts, an index page its entries' rows and its child and sibling pages,
 // a row its overflow row and the pieces of its long values. A page that page
 // 1's map counts in use but that nothing names has lost nothing (it is a
-// leak): it need only be a page of some kind, or blank.
+// leak): it need only be a page of some kind, or blank. A page that a
+// table's map does not count is lost to the table only where an index in
+// use still names rows on it: the second witness a torn map leaves.
 //
-// The pass keeps six bytes a page (its kind, its owner, the first later page
-// that named it) and the pages that describe the database: table
-// definitions, the pages that hold usage maps, the catalog's data pages.
-// The walk from the catalog happens at the end, over what the pass kept.
-// Of the pages of one table that name a later page as the same thing, only
-// the first is kept: when that one is not in use, the others' naming goes
-// unchecked.
+// The pass keeps nine bytes a page (its kind, its owner, the first later page
+// that named it, the first index page that named a row on it) and the pages
+// that describe the database: table definitions, the pages that hold usage
+// maps, the catalog's data pages. The walk from the catalog happens at the
+// end, over what the pass kept. Of the pages of one table that name a later
+// page as the same thing, only the first is kept: when that one is not in
+// use, the others' naming goes unchecked.
+//
+// Rows name pieces of long values, and the rows they moved to, on any page:
+// those on pages the pass has yet to reach wait for it; those behind it are
+// read again after the pass (`revisit`, `feedAgain`), a bounded number of
+// pages, never the whole file twice.
 #pragma once
 
 #include <cstddef>
@@ -46,8 +56,16 @@ class Check {
   // After the last feed: empty when sound, else one line of plain English
   // saying why, naming the page and what named it.
   std::string finish();
-  // The bytes fed so far.
+  // After the last feed and before finish: the next page to read again, or
+  // 0 when there is none (the pass's verdict is in, or nothing lies behind
+  // it). Each page named is handed back, as the file holds it, to feedAgain.
+  std::uint32_t revisit();
+  void feedAgain(const unsigned char* raw);
+  // For a file held whole in memory: revisits from its bytes.
+  void revisitFrom(const unsigned char* file, std::size_t size);
+  // The bytes fed so far, and the format's page size (0 before page 0).
   std::uint64_t bytes() const { return size_; }
+  std::uint32_t pageSize() const { return format_ ? format_->pageSize : 0; }
   // After finish, for tools that damage a file where it counts: whether page
   // 1's map counts the page in use, and whether pages past page 0 were read.
   bool countedInUse(std::uint32_t page) const { return page < inUse_.size() && inUse_[page]; }
@@ -59,8 +77,9 @@ class Check {
   // What a verdict of damage rests on: the only four.
   enum Evidence : std::uint8_t {
     kNamedPageLost,    // a page or row that something in use names is missing, blank or
-                       // of another kind than named; or a page of a table's rows that the
-                       // table's map, whose range takes it in, no longer names
+                       // of another kind than named; or a page of a table's rows that an
+                       // index in use names but the table's map, whose range takes it
+                       // in, no longer counts
     kNoPageInUse,      // a page that page 1's map counts in use is no page of any kind
     kPointerOutside,   // bytes a reader must follow point outside their page or the file
     kNotAnAccessFile,  // the header is not an Access header, or the length is wrong
@@ -75,8 +94,8 @@ class Check {
     kNode,
     kLeaf,
     kUsageMap,
-    kTableLike,  // types 8 and 9: real files hold them, nearly always free
-    kOther,      // anything else: stale bytes of a free page, or damage
+    kUnknownKind,  // types 8 and 9 (real files hold them), and others of their form: not read
+    kOther,        // anything else: stale bytes of a free page, or damage
   };
   // What a page requires of a page it names.
   enum Want : std::uint8_t {
@@ -87,7 +106,9 @@ class Check {
 
  private:
   struct Facts {
-    unsigned char bytes[6];  // kind and flags, owner's number, first later naming
+    // Kind and flags, owner's number, first later naming, first index page
+    // naming a row here.
+    unsigned char bytes[9];
   };
   static constexpr std::uint32_t kFactsBlock = 1 << 12;  // pages a block of facts
   struct Reference {
@@ -101,12 +122,15 @@ class Check {
   bool readHeader();
   void checkPage(const unsigned char* raw);
   void readRows(std::uint32_t number, const unsigned char* page, std::uint32_t owner);
-  void nameLongValues(std::uint32_t number, const unsigned char* row, std::size_t size,
+  void nameLongValues(std::uint32_t origin, const unsigned char* row, std::size_t size,
                       const std::vector<std::uint16_t>& columns);
-  void nameLongValue(std::uint32_t number, const unsigned char* value, std::size_t size);
+  void nameLongValue(std::uint32_t origin, const unsigned char* value, std::size_t size);
   void followPieces(std::uint32_t number, const unsigned char* page);
   struct Piece;
-  void awaitPiece(const Piece& piece, std::uint32_t number);
+  void awaitPiece(const Piece& piece);
+  void readMovedRow(const Piece& piece, const unsigned char* page, std::size_t start,
+                    std::size_t end);
+  const unsigned char* decode(std::uint32_t number, const unsigned char* raw);
   void readEntries(std::uint32_t number, const unsigned char* page);
   void name(std::uint32_t from, std::uint32_t to, std::uint8_t want);
   void learnLayout(std::uint32_t number);
@@ -118,6 +142,7 @@ class Check {
   static constexpr std::uint8_t kListed = 0x20;  // named by its table's maps, or a named map holder
   static constexpr std::uint8_t kFollowed = 0x40;  // a long value of a row in use lies here
   static constexpr std::uint8_t kCovered = 0x80;   // inside the range of its table's owned map
+  std::uint32_t witness(std::uint32_t page) const;
   Facts& facts(std::uint32_t page);
   Facts& newFacts(std::uint32_t page);
   const Facts* known(std::uint32_t page) const;
@@ -172,15 +197,31 @@ class Check {
     const char* what;
   };
   std::vector<Malformed> malformed_;  // pages whose own bytes show a loss
-  // The pieces of long values the pass has yet to reach: the row that holds
-  // one, and the page whose row named the value.
+  // The rows that rows named on other pages: the pieces of long values, and
+  // the rows that rows too long for their page moved to. Each with the page
+  // of the row in use that named it, whose being in use decides.
+  enum PieceKind : std::uint8_t {
+    kOnePiece,  // a long value held in one row
+    kChained,   // a piece of a long value that begins with the pointer to the next
+    kMovedRow,  // a row's columns, moved to another page's row
+  };
   struct Piece {
     std::uint32_t pointer, origin;
-    bool chain;  // the row begins with the pointer to the next piece
+    PieceKind what;
     bool operator>(const Piece& other) const { return pointer > other.pointer; }
   };
-  std::vector<Piece> pieces_;          // a heap, nearest first
-  std::vector<Reference> lostPieces_;  // rows named as pieces that the page does not hold
+  std::vector<Piece> pieces_;  // a heap, nearest first: those ahead, then those read again
+  std::vector<Piece> behind_;  // named on a page the pass had left
+  bool revisiting_ = false;
+  std::uint32_t revisits_ = 0;
+  std::uint32_t at_ = 0;  // the page whose bytes are in hand
+  enum Found : std::uint8_t { kHoldsNoRow, kBlankRow };
+  struct LostPiece {
+    std::uint32_t origin, pointer;
+    PieceKind what;
+    Found found;  // what the page holds instead of the row
+  };
+  std::vector<LostPiece> lostPieces_;  // rows named that the page does not hold
   // The pages that describe the database, decoded.
   std::map<std::uint32_t, std::vector<unsigned char>> kept_;
   // Each table's variable-length columns that may point to long values,
@@ -229,6 +270,13 @@ inline std::uint32_t Check::claim(std::uint32_t page) const {
   if (!f) return 0;
   const unsigned char* b = f->bytes;
   return std::uint32_t{b[3]} | std::uint32_t{b[4]} << 8 | std::uint32_t{b[5]} << 16;
+}
+
+inline std::uint32_t Check::witness(std::uint32_t page) const {
+  const Facts* f = known(page);
+  if (!f) return 0;
+  const unsigned char* b = f->bytes;
+  return std::uint32_t{b[6]} | std::uint32_t{b[7]} << 8 | std::uint32_t{b[8]} << 16;
 }
 
 }  // namespace jet

@@ -29,8 +29,8 @@ const char* kindName(std::uint8_t kind) {
       return "an index page";
     case Check::kUsageMap:
       return "a usage map page";
-    case Check::kTableLike:
-      return "a page of type 8 or 9";
+    case Check::kUnknownKind:
+      return "a page of a kind not read here";
     default:
       return "no database page";
   }
@@ -50,16 +50,21 @@ bool Check::live(std::uint32_t page) const {
 }
 
 std::string Check::meets(const Reference& r) const {
-  // Most references hold: they are judged before any text is made.
+  // Most references hold: they are judged before any text is made. A page of
+  // a kind not read here is not understood, wherever it is named from.
   const std::uint8_t k = r.to < maxPages_ ? kind(r.to) : std::uint8_t{kUnseen};
+  if (k == kUnknownKind) return {};
   const bool kindOk = r.want == kWantIndex ? (k == kNode || k == kLeaf) : k == kData;
   const std::uint32_t wanted = r.want == kWantLongValue ? kLongValueOwner : owner(r.from);
   if (kindOk && owner(r.to) == wanted) return {};
+  // A sound database may keep, in a column that nothing reads, a long value
+  // whose page has since gone to a table's rows: a row is there all the same.
+  if (kindOk && r.want == kWantLongValue) return {};
   const char* as = r.want == kWantData    ? " as a row of its table"
                    : r.want == kWantIndex ? " as an index page of its table"
                                           : " as a long value";
-  const std::string by = ", but " + std::string(kindName(kind(r.from))) + " " +
-                         std::to_string(r.from) + " names it" + as;
+  std::string by = kindName(kind(r.from));
+  by = ", but " + by.substr(by.find(' ') + 1) + " " + std::to_string(r.from) + " names it" + as;
   if (r.to >= maxPages_)
     return damage(kPointerOutside, at(r.to) + " lies beyond any Access file" + by);
   if (k == kUnseen) {
@@ -84,6 +89,7 @@ std::string Check::joinDefinition(std::uint32_t head, std::vector<unsigned char>
   for (std::size_t pages = 0; page != 0; ++pages) {
     const auto kept = kept_.find(page);
     if (pages >= kDefinitionPagesMost) return bytes.clear(), std::string();
+    if (kind(page) == kUnknownKind) return bytes.clear(), std::string();
     if (kept == kept_.end() || kept->second[0] != kTablePage) {
       if (missing) *missing = page;
       return damage(kNamedPageLost, at(page) + ", which " + table(head) + " continues on, is " +
@@ -147,10 +153,12 @@ std::string Check::countPage(std::uint32_t page, const std::string& whose, std::
   }
   const std::uint8_t k = kind(page);
   const bool index = role == kIndexPages;
+  if (k == kUnknownKind) return {};
   if (index ? (k != kNode && k != kLeaf) : k != kData) {
     return damage(kNamedPageLost, at(page) + " is " + kindName(k) + ", but " + whose + " names it");
   }
-  if (owner(page) != owningTable) {
+  // A table's long values may lie on pages its map counts as its own.
+  if (owner(page) != owningTable && !(role != kIndexPages && owner(page) == kLongValueOwner)) {
     return damage(kNamedPageLost,
                   at(page) + " belongs to " + table(owner(page)) + ", but " + whose + " names it");
   }
@@ -200,6 +208,7 @@ std::string Check::usageMap(const std::vector<unsigned char>& r, const std::stri
     const std::uint32_t mapPage = le32(r.data() + 1 + 4 * j);
     if (mapPage == 0) continue;  // a range without a page says nothing either way
     const auto kept = kept_.find(mapPage);
+    if (mapPage < pages_ && kind(mapPage) == kUnknownKind) return {};
     if (mapPage >= pages_ || kept == kept_.end() || kind(mapPage) != kUsageMap) {
       return Check::damage(kNamedPageLost, at(mapPage) + " is " + kindName(kind(mapPage)) +
                                                ", but " + whose + " names it as a usage map page");
@@ -283,6 +292,7 @@ std::string Check::walk() {
       const unsigned char* fields = page.data() + r.start + fixed;
       if (le16(fields + type->fixedOffset) != kTableEntryType) return true;
       const std::uint32_t definition = le32(fields + id->fixedOffset) & 0xFFFFFF;
+      if (kind(definition) == kUnknownKind) return true;
       if (kind(definition) != kTable) {
         damage =
             Check::damage(kNamedPageLost, at(definition) + " is " + kindName(kind(definition)) +
@@ -331,7 +341,7 @@ std::string Check::walk() {
       }
       // A small table's index may be rooted in a data page.
       const std::uint8_t k = kind(index.root);
-      if (!named || index.root == 0 || k == kData) continue;
+      if (!named || index.root == 0 || k == kData || k == kUnknownKind) continue;
       if ((k != kNode && k != kLeaf) || owner(index.root) != t) {
         return Check::damage(
             kNamedPageLost,
@@ -343,10 +353,10 @@ std::string Check::walk() {
     }
   }
 
-  // Each page in use must be a page of some kind. A page of a table inside
-  // the range of the table's map for it, but not counted there, is lost to
-  // that map: the rows on a data page to any reader of the table, an index
-  // page to the index's map of its pages.
+  // Each page in use must be a page of some kind. A page of a table's rows
+  // that the table's map does not count, inside the map's range, is a leak,
+  // unless an index page in use names rows on it: then the map lost it, and
+  // a reader of the table loses its rows.
   for (std::uint32_t p = 3; p < pages_; ++p) {
     if (!inUse_[p]) continue;
     const std::uint8_t k = kind(p), fl = flags(p);
@@ -355,12 +365,14 @@ std::string Check::walk() {
                                              " is not a database page, but the map of free "
                                              "pages counts it in use");
     }
-    const bool rows = k == kData && (fl & kLiveRows);
-    if ((rows || k == kNode || k == kLeaf) && (fl & kCovered) && !(fl & kListed)) {
-      return Check::damage(kNamedPageLost,
-                           at(p) + " is " + kindName(k) + " of " + table(owner(p)) + ", but " +
-                               (rows ? "its map of owned pages" : "none of its index maps") +
-                               " names it");
+    const std::uint32_t w = witness(p);
+    const bool lost = k == kData && (fl & kLiveRows) && (fl & kCovered) && !(fl & kListed);
+    if (lost && w != 0 && live(w) && (kind(w) == kNode || kind(w) == kLeaf) &&
+        owner(w) == owner(p)) {
+      return Check::damage(kNamedPageLost, at(p) + " is a data page of " + table(owner(p)) +
+                                               " that index page " + std::to_string(w) +
+                                               " names rows on, but the table's map of owned "
+                                               "pages does not count it");
     }
   }
   return settle();
@@ -370,15 +382,20 @@ std::string Check::walk() {
 std::string Check::settle() {
   std::string damage;
   for (const Malformed& m : malformed_) {
-    if (live(m.page)) return Check::damage(m.evidence, at(m.page) + ", in use: " + m.what);
-  }
-  for (const Reference& r : lostPieces_) {
-    if (live(r.from)) {
-      return Check::damage(kNamedPageLost, at(r.to >> 8) + " holds no row " +
-                                               std::to_string(r.to & 0xFF) + ", but data page " +
-                                               std::to_string(r.from) +
-                                               " names it as a piece of a long value");
+    if (live(m.page)) {
+      return Check::damage(m.evidence, at(m.page) + ", " + kindName(kind(m.page)) + " of " +
+                                           table(owner(m.page)) + " in use, " + m.what);
     }
+  }
+  for (const LostPiece& l : lostPieces_) {
+    if (!live(l.origin)) continue;
+    const std::string page = at(l.pointer >> 8), row = "row " + std::to_string(l.pointer & 0xFF);
+    const std::string found =
+        l.found == kHoldsNoRow ? page + " holds no " + row : page + "'s " + row + " is blank";
+    return Check::damage(kNamedPageLost,
+                         found + ", but data page " + std::to_string(l.origin) +
+                             (l.what == kMovedRow ? " holds a row whose columns moved there"
+                                                  : " holds a row whose long value lies there"));
   }
   const auto judge = [&](const Reference& r) {
     if (!live(r.from)) return true;

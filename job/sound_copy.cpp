@@ -10,6 +10,19 @@ CopyVerdict checkCopy(platform::Services& services, const std::string& path) {
   const platform::Outcome read = services.readSequentially(
       path, [&](const unsigned char* data, std::size_t size) { return check.feed(data, size); });
   if (!read.ok) return {"it cannot be read: " + read.reason, check.bytes()};
+  // The pages behind the pass that rows named, read once more each.
+  if (check.revisit() != 0) {
+    const std::uint64_t pageSize = check.pageSize();
+    const platform::Outcome again = services.readAgain(
+        path, pageSize,
+        [&]() -> std::optional<std::uint64_t> {
+          const std::uint32_t page = check.revisit();
+          if (page == 0) return std::nullopt;
+          return page * pageSize;
+        },
+        [&](const unsigned char* data, std::size_t) { return check.feedAgain(data), true; });
+    if (!again.ok) return {"it cannot be read again: " + again.reason, check.bytes()};
+  }
   return {check.finish(), check.bytes()};
 }
 

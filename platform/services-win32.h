@@ -31,6 +31,8 @@ class Win32Services final : public Services {
   Outcome copyFileNew(const std::string& source, const std::string& target,
                       const std::string& lockFile) override;
   Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
+  Outcome readAgain(const std::string& path, std::size_t size, const NextOffset& next,
+                    const ReadSink& sink) override;
   Outcome examineFar(const std::string& directory, const std::string& nearFile,
                      bool& sameFileSystem) override;
   Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;

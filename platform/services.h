@@ -181,6 +181,14 @@ class Services {
   using ReadSink = std::function<bool(const unsigned char* data, std::size_t size)>;
   virtual Outcome readSequentially(const std::string& path, const ReadSink& sink) = 0;
 
+  // Reads `size` bytes at each offset that `next` gives, in turn, handing
+  // each piece whole to `sink`, until `next` gives none or `sink` returns
+  // false: the few pages that a check asks to see again after its pass. A
+  // file that ends before a piece does has changed since, which fails.
+  using NextOffset = std::function<std::optional<std::uint64_t>()>;
+  virtual Outcome readAgain(const std::string& path, std::size_t size, const NextOffset& next,
+                            const ReadSink& sink) = 0;
+
   // A second place for the copies: a directory on another disk, a share or
   // a folder that is carried off. It may stop answering (a dead network
   // mount): each call below gives up once the place has not answered for

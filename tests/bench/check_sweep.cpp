@@ -20,6 +20,7 @@ using Bytes = std::vector<unsigned char>;
 
 std::string verdict(const Bytes& file, jet::Check& check) {
   check.feed(file.data(), file.size());
+  check.revisitFrom(file.data(), file.size());
   return check.finish();
 }
 
@@ -93,8 +94,11 @@ int main(int argc, char** argv) {
         attempt(2, d, p);
       }
     }
-    for (std::size_t p = 1; p < pages; ++p)
-      attempt(3, Bytes(sound.begin(), sound.begin() + p * pageSize), p);
+    // Cut where a page that page 1's map counts in use begins.
+    for (std::size_t p = 1; p < pages; ++p) {
+      if (first.countedInUse(static_cast<std::uint32_t>(p)))
+        attempt(3, Bytes(sound.begin(), sound.begin() + p * pageSize), p);
+    }
     Bytes d = sound;
     std::fill(d.begin() + pages * 3 / 4 * pageSize, d.end(), 0);
     attempt(4, d, pages * 3 / 4);

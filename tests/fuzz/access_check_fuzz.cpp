@@ -13,6 +13,7 @@ namespace {
 std::string verdict(const std::uint8_t* data, std::size_t size, std::size_t cut) {
   jet::Check check;
   if (check.feed(data, cut)) check.feed(data + cut, size - cut);
+  check.revisitFrom(data, size);
   return check.finish();
 }
 

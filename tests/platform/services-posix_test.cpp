@@ -67,6 +67,26 @@ TEST_F(PosixServices, AFileIsReadBackWholeInPiecesOrSaysWhyNot) {
   EXPECT_EQ(services->readSequentially(dir / "folder.mdb", gather).reason, "Is a directory");
   EXPECT_EQ(services->readSequentially(dir / "missing.mdb", gather).reason,
             "No such file or directory");
+  // Pages again, in the order asked, whole; a page past the end fails.
+  for (const auto& [offsets, reason] :
+       {std::pair{std::vector<std::uint64_t>{8192, 0, 3 * (1 << 18) - 4096}, ""},
+        std::pair{std::vector<std::uint64_t>{4096, 3 * (1 << 18)},
+                  "the file is shorter than before"}}) {
+    std::size_t next = 0;
+    std::string again, expected;
+    for (std::uint64_t at : offsets) expected += content.substr(at, 4096);
+    const platform::Outcome outcome = services->readAgain(
+        dir / "copy.mdb", 4096,
+        [&]() -> std::optional<std::uint64_t> {
+          if (next == offsets.size()) return std::nullopt;
+          return offsets[next++];
+        },
+        [&](const unsigned char* data, std::size_t size) {
+          return again.append(reinterpret_cast<const char*>(data), size), true;
+        });
+    EXPECT_EQ(outcome.reason, reason);
+    EXPECT_TRUE(again == expected.substr(0, again.size()) && (!outcome.ok || again == expected));
+  }
 }
 
 TEST_F(PosixServices, DatesKeepTheLocalesOrderWithFourDigitYears) {

@@ -147,6 +147,18 @@ platform::Outcome FakeServices::readSequentially(const std::string& path, const 
   return {true, ""};
 }
 
+platform::Outcome FakeServices::readAgain(const std::string& path, std::size_t size,
+                                          const NextOffset& next, const ReadSink& sink) {
+  const FakeFile* file = find(path);
+  if (file == nullptr) return {false, "not found"};
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file->content.data());
+  for (std::optional<std::uint64_t> at; (at = next());) {
+    if (*at + size > file->content.size()) return {false, "the file is shorter than before"};
+    if (!sink(bytes + *at, size)) break;
+  }
+  return {true, ""};
+}
+
 void FakeServices::appendText(const std::string& path, const std::string& text) {
   if (appendRaises) throw *appendRaises;
   FakeFile* file = find(path);

@@ -70,6 +70,8 @@ class FakeServices : public platform::Services {
   std::optional<std::uint32_t> attributes(const std::string& path) override;
   platform::Outcome deleteUnused(const std::string& path) override;
   platform::Outcome readSequentially(const std::string& path, const ReadSink& sink) override;
+  platform::Outcome readAgain(const std::string& path, std::size_t size, const NextOffset& next,
+                              const ReadSink& sink) override;
   void appendText(const std::string& path, const std::string& text) override;
   platform::LocalTime now() override;
   std::string generalDate(const platform::LocalTime& time) override;

@@ -321,6 +321,22 @@ void Check::readRows(std::uint32_t number, const unsigned char* page, std::uint3
   if (outside) return malformed_.push_back({number, kPointerOutside, outside}), void();
   if (blank) return malformed_.push_back({number, kNamedPageLost, "holds a blank row"}), void();
   if (live) setFlag(number, kLiveRows);
+  // A table redesigned may hold rows before its definition: their long
+  // values are read once the pass has seen it.
+  if (live && columns && layout == longValues_.end() && ownerValue > number) {
+    readLater({number << 8, number, kRowsOfPage});
+  }
+}
+
+// The long values of a page's rows in use, as its table's columns place them.
+void Check::readLongValues(std::uint32_t number, const unsigned char* page,
+                           const std::vector<std::uint16_t>& columns) {
+  const std::optional<std::size_t> rows = rowCount(*format_, page);
+  eachRow(*format_, page, rows.value_or(0), [&](const Row& r) {
+    if (!r.deleted() && !(r.word & kRowOverflow) && r.start < r.end && r.end <= format_->pageSize)
+      nameLongValues(number, page + r.start, r.end - r.start, columns);
+    return true;
+  });
 }
 
 // The end of a row: the offsets of its variable columns, the first nearest
@@ -369,10 +385,14 @@ void Check::nameLongValue(std::uint32_t origin, const unsigned char* value, std:
 void Check::awaitPiece(const Piece& piece) {
   const std::uint32_t page = piece.pointer >> 8;
   if (page == 0 || page >= maxPages_) return;
-  std::vector<Piece>& list = revisiting_ || page >= at_ ? pieces_ : behind_;
-  if (list.size() >= kPiecesMost) return;
-  list.push_back(piece);
-  if (&list == &pieces_) std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+  if (!revisiting_ && page < at_) return readLater(piece);
+  if (pieces_.size() >= kPiecesMost) return;
+  pieces_.push_back(piece);
+  std::push_heap(pieces_.begin(), pieces_.end(), std::greater<>());
+}
+
+void Check::readLater(const Piece& piece) {
+  if (behind_.size() < kPiecesMost) behind_.push_back(piece);
 }
 
 // The rows of this page that other rows named: each must be there. A chain
@@ -386,10 +406,15 @@ void Check::followPieces(std::uint32_t number, const unsigned char* page) {
     const Piece piece = pieces_.back();
     pieces_.pop_back();
     // Not a page of the kind named: the naming fails on its kind, at the end.
-    const std::uint32_t wanted =
-        piece.what == kMovedRow ? owner(piece.origin) : std::uint32_t{kLongValueOwner};
+    const bool rowsOfTable = piece.what == kMovedRow || piece.what == kRowsOfPage;
+    const std::uint32_t wanted = rowsOfTable ? owner(piece.origin) : kLongValueOwner;
     if (piece.pointer >> 8 != number || !rows || le32(page + kOwnerAt) != wanted ||
         page[0] != kDataPage) {
+      continue;
+    }
+    if (piece.what == kRowsOfPage) {
+      const auto layout = longValues_.find(wanted);
+      if (layout != longValues_.end()) readLongValues(number, page, layout->second);
       continue;
     }
     const std::size_t n = piece.pointer & 0xFF;
@@ -433,6 +458,8 @@ void Check::readMovedRow(const Piece& piece, const unsigned char* page, std::siz
   const auto layout = longValues_.find(owner(piece.origin));
   if (layout != longValues_.end() && !layout->second.empty()) {
     nameLongValues(piece.pointer >> 8, page + start, end - start, layout->second);
+  } else if (layout == longValues_.end() && !revisiting_) {
+    readLater(piece);  // its table's layout may come later
   }
 }
 

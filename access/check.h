@@ -128,6 +128,9 @@ class Check {
   void followPieces(std::uint32_t number, const unsigned char* page);
   struct Piece;
   void awaitPiece(const Piece& piece);
+  void readLater(const Piece& piece);
+  void readLongValues(std::uint32_t number, const unsigned char* page,
+                      const std::vector<std::uint16_t>& columns);
   void readMovedRow(const Piece& piece, const unsigned char* page, std::size_t start,
                     std::size_t end);
   const unsigned char* decode(std::uint32_t number, const unsigned char* raw);
@@ -201,9 +204,10 @@ class Check {
   // the rows that rows too long for their page moved to. Each with the page
   // of the row in use that named it, whose being in use decides.
   enum PieceKind : std::uint8_t {
-    kOnePiece,  // a long value held in one row
-    kChained,   // a piece of a long value that begins with the pointer to the next
-    kMovedRow,  // a row's columns, moved to another page's row
+    kOnePiece,    // a long value held in one row
+    kChained,     // a piece of a long value that begins with the pointer to the next
+    kMovedRow,    // a row's columns, moved to another page's row
+    kRowsOfPage,  // a page's rows, read before their table's layout was known
   };
   struct Piece {
     std::uint32_t pointer, origin;

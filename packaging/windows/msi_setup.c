@@ -119,6 +119,7 @@ static int replaceElement(wchar_t* xml, const wchar_t* tag, const wchar_t* path)
   if (!end) return 0;
   start += wcslen(open);
   wchar_t* rest = _wcsdup(end);
+  if (!rest) return 0;
   *start = 0;
   appendEscaped(xml, path);
   wcscat(xml, rest);
@@ -142,10 +143,10 @@ static int writeTask(const char* xmlPath, const char* program) {
   }
   size_t room = size / 2 + 12 * MAX_PATH;
   wchar_t* xml = calloc(room, sizeof(wchar_t));
-  memcpy(xml, bytes + 2, size - 2);
+  if (xml) memcpy(xml, bytes + 2, size - 2);
   free(bytes);
-  int good =
-      replaceElement(xml, L"Command", programW) && replaceElement(xml, L"WorkingDirectory", folder);
+  int good = xml && replaceElement(xml, L"Command", programW) &&
+             replaceElement(xml, L"WorkingDirectory", folder);
   if (good) {
     HANDLE out =
         CreateFileA(xmlPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);

@@ -218,7 +218,8 @@ TEST(WindowsMsi, HoldsItsFoldersTheEventSourceTheTaskAndOneUpgradeCode) {
 }
 
 // The package of the Windows build that runs here, installed silently into a
-// Wine prefix, again over itself with another database, and uninstalled.
+// Wine prefix, again over itself and upgraded, with another database each
+// time, and uninstalled.
 TEST(WindowsMsi, InstallsSilentlyKeepsTheSettingsAndUninstallsUnderWine) {
   const std::string msi = package("*-win" MUTESSEL_WINE_BITS ".msi");
   if (msi.empty())
@@ -233,14 +234,17 @@ TEST(WindowsMsi, InstallsSilentlyKeepsTheSettingsAndUninstallsUnderWine) {
     argv.insert(argv.begin(), MUTESSEL_WINE_LOADER);
     return run(argv, {{"WINEPREFIX", prefix}, {"WINEDEBUG", "-all"}});
   };
+  const std::string newerCode = "{0C3B5E2A-1111-4222-8333-944455556666}";
+  std::string installing = "Z:" + msi;
   auto msiexec = [&](const std::string& action, std::vector<std::string> properties = {}) {
-    properties.insert(properties.begin(), {"msiexec", action, "Z:" + msi, "/qn"});
+    properties.insert(properties.begin(), {"msiexec", action, installing, "/qn"});
     return wine(properties).status;
   };
   auto there = [](const std::string& path) {
     return "Z:" + std::regex_replace(path, std::regex("/"), "\\");
   };
   msiexec("/x");  // what an earlier run left
+  wine({"msiexec", "/x", newerCode, "/qn"});
   std::filesystem::remove_all(folder);
   ScratchDirectory home;
   std::filesystem::create_directory(home / "far");
@@ -275,12 +279,29 @@ TEST(WindowsMsi, InstallsSilentlyKeepsTheSettingsAndUninstallsUnderWine) {
 
   ASSERT_EQ(msiexec("/i", {"DATABASE=Z:\\elsewhere\\muTesselDb.mdb"}), 0);
   EXPECT_EQ(readFile(folder + kProgram + ".ini"), settings);
+  // A newer version replaces it: the old one's files, were it left, would stay.
+  const std::string newer = home / "newer.msi";
+  std::filesystem::copy_file(msi, newer);
+  ASSERT_EQ(
+      run({"msibuild", newer, "-q",
+           "UPDATE Property SET Value = '1.4.1' WHERE Property = 'ProductVersion'", "-q",
+           "UPDATE Property SET Value = '" + newerCode + "' WHERE Property = 'ProductCode'", "-q",
+           "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES "
+           "('{8266CE58-C6E3-4301-8504-F43182A2AF9A}', '1.4.1', 1, 'WIX_UPGRADE_DETECTED')"})
+          .status,
+      0);
+  installing = there(newer);
+  ASSERT_EQ(msiexec("/i", {"DATABASE=Z:\\elsewhere\\muTesselDb.mdb"}), 0);
+  EXPECT_EQ(readFile(folder + kProgram + ".ini"), settings);
+  const bool taskKept = exists(storedTask);
   ASSERT_EQ(msiexec("/x"), 0);
   EXPECT_EQ(namesIn(folder), (std::vector<std::string>{kProgram + ".ini", kProgram + ".log"}));
   EXPECT_EQ(readFile(folder + kProgram + ".ini"), settings);
   EXPECT_NE(wine({"reg", "query", source}).status, 0) << "the event source stays";
   EXPECT_FALSE(exists(storedTask));
-  EXPECT_EQ(namesIn(home.path()), (std::vector<std::string>{"far", "muTesselDb.mdb", copy}));
+  EXPECT_EQ(namesIn(home.path()),
+            (std::vector<std::string>{"far", "muTesselDb.mdb", copy, "newer.msi"}));
+  EXPECT_EQ(taskKept, taskMade);
   if (!taskMade)
     GTEST_SKIP() << "Wine's schtasks made no task of the package's XML: " << storedTask;
 }

@@ -1,7 +1,11 @@
 // The packages as an administrator gets them: what the .deb holds and with
 // which modes, the program run from where the .deb puts it, the units, the
-// manual page and lintian's verdict; what the Windows .zip holds and its task.
+// manual page and lintian's verdict; what the Windows .zip holds and its task;
+// what the Windows Installer package holds, and how it installs, upgrades
+// and uninstalls under Wine.
+#include <filesystem>
 #include <map>
+#include <regex>
 
 #include "tests/e2e/program_fixture.h"
 
@@ -190,6 +194,116 @@ TEST_F(WindowsZip, TheTaskIsWellFormedAndRunsDailyAtThreeForAtMostTwoHours) {
              "string(//*[local-name()='" + parent + "']/*[local-name()='" + child + "'])", task});
     EXPECT_EQ(read.standardOutput, value + "\n") << path;
   }
+}
+
+// What of the shipped 32-bit package the install under Wine, from the build
+// that runs there, does not try: its folders, and what msibuild mends.
+TEST(WindowsMsi, HoldsItsFoldersTheEventSourceTheTaskAndOneUpgradeCode) {
+  const std::string msi = package("*-win32.msi");
+  if (msi.empty()) GTEST_SKIP() << "no .msi made (MUTESSEL_WINDOWS_ZIP_BUILD, wixl)";
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"Directory", "INSTALLDIR\tProgramFilesFolder\t" + kProgram},
+      {"Registry", "\\Application\\" + kProgram + "\\\tEventMessageFile\t#%[#Program]\t"},
+      {"Property", "UpgradeCode\t{8266CE58-C6E3-4301-8504-F43182A2AF9A}"},
+      {"Property", "ARPPRODUCTICON\tprogram.ico"},
+      {"Property", ";DATABASE;COPYTO;PINGURL;INSTALLDIR"},  // secure: they reach deferred steps
+      {"Upgrade", "\t\t1.4.0\t\t1\t\tWIX_UPGRADE_DETECTED"},
+      {"CustomAction", "FindTaskScheduler\t51\tSCHTASKS\t[SystemFolder]schtasks.exe"},
+      {"CustomAction", "CreateTask\t3122\t"},  // deferred, as the system account (0xC00)
+      {"InstallExecuteSequence", "RemoveExistingProducts\t\t1450"}};  // before anything new
+  for (const auto& [name, row] : rows) {
+    EXPECT_NE(run({"msiinfo", "export", msi, name}).standardOutput.find(row), std::string::npos)
+        << name << ": " << row;
+  }
+}
+
+// The package of the Windows build that runs here, installed silently into a
+// Wine prefix, again over itself and upgraded, with another database each
+// time, and uninstalled.
+TEST(WindowsMsi, InstallsSilentlyKeepsTheSettingsAndUninstallsUnderWine) {
+  const std::string msi = package("*-win" MUTESSEL_WINE_BITS ".msi");
+  if (msi.empty())
+    GTEST_SKIP() << "no .msi of a Windows build run under Wine (MUTESSEL_WINDOWS_BUILD)";
+  const std::string prefix = MUTESSEL_WINE_PREFIX, drive = prefix + "/drive_c/";
+  const std::string installed = "C:\\Program Files\\" + kProgram + "\\" + kProgram + ".exe";
+  const std::string folder = drive + "Program Files/" + kProgram + "/";
+  const std::string storedTask = drive + "windows/system32/tasks/muTessel database maintenance";
+  const std::string source =
+      "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + kProgram;
+  auto wine = [&](std::vector<std::string> argv) {
+    argv.insert(argv.begin(), MUTESSEL_WINE_LOADER);
+    return run(argv, {{"WINEPREFIX", prefix}, {"WINEDEBUG", "-all"}});
+  };
+  const std::string newerCode = "{0C3B5E2A-1111-4222-8333-944455556666}";
+  std::string installing = "Z:" + msi;
+  auto msiexec = [&](const std::string& action, std::vector<std::string> properties = {}) {
+    properties.insert(properties.begin(), {"msiexec", action, installing, "/qn"});
+    return wine(properties).status;
+  };
+  auto there = [](const std::string& path) {
+    return "Z:" + std::regex_replace(path, std::regex("/"), "\\");
+  };
+  msiexec("/x");  // what an earlier run left
+  wine({"msiexec", "/x", newerCode, "/qn"});
+  std::filesystem::remove_all(folder);
+  ScratchDirectory home;
+  std::filesystem::create_directory(home / "far");
+  const std::string database = home / "muTesselDb.mdb", copy = "muTesselDb" + today() + ".mdb";
+  writeFile(database, kOriginal);
+  const std::vector<std::string> values = {"Database=" + there(database),
+                                           "CopyTo=" + there(home / "far"),
+                                           "PingUrl=http://127.0.0.1:9/ping"};
+  ASSERT_EQ(msiexec("/i", {"DATABASE=" + there(database), "COPYTO=" + there(home / "far"),
+                           "PINGURL=http://127.0.0.1:9/ping"}),
+            0);
+  const std::string settings = readFile(folder + kProgram + ".ini");
+  for (const std::string& line : values) {
+    EXPECT_NE(settings.find("\r\n" + line + "\r\n"), std::string::npos) << settings;
+  }
+  EXPECT_NE(wine({"reg", "query", source}).standardOutput.find("REG_EXPAND_SZ    " + installed),
+            std::string::npos);
+  const std::string xml =
+      run({"iconv", "-f", "UTF-16LE", "-t", "UTF-8", folder + kProgram + "-task.xml"})
+          .standardOutput;
+  EXPECT_NE(xml.find("<Command>" + installed + "</Command>"), std::string::npos) << xml;
+  const bool taskMade = exists(storedTask);
+
+  // The night runs with the settings given.
+  EXPECT_EQ(wine({installed}).status, 0);
+  std::vector<std::string> lines = linesOf(readFile(folder + kProgram + ".log")),
+                           night = block(fullRunOf(there(database)));
+  night.resize(night.size() - 3);  // then the far copy and the ping
+  lines.resize(std::min(lines.size(), night.size()));
+  EXPECT_EQ(lines, night);
+  EXPECT_EQ(readFile(home / ("far/" + copy)), kOriginal);
+
+  ASSERT_EQ(msiexec("/i", {"DATABASE=Z:\\elsewhere\\muTesselDb.mdb"}), 0);
+  EXPECT_EQ(readFile(folder + kProgram + ".ini"), settings);
+  // A newer version replaces it: the old one's files, were it left, would stay.
+  const std::string newer = home / "newer.msi";
+  std::filesystem::copy_file(msi, newer);
+  ASSERT_EQ(
+      run({"msibuild", newer, "-q",
+           "UPDATE Property SET Value = '1.4.1' WHERE Property = 'ProductVersion'", "-q",
+           "UPDATE Property SET Value = '" + newerCode + "' WHERE Property = 'ProductCode'", "-q",
+           "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES "
+           "('{8266CE58-C6E3-4301-8504-F43182A2AF9A}', '1.4.1', 1, 'WIX_UPGRADE_DETECTED')"})
+          .status,
+      0);
+  installing = there(newer);
+  ASSERT_EQ(msiexec("/i", {"DATABASE=Z:\\elsewhere\\muTesselDb.mdb"}), 0);
+  EXPECT_EQ(readFile(folder + kProgram + ".ini"), settings);
+  const bool taskKept = exists(storedTask);
+  ASSERT_EQ(msiexec("/x"), 0);
+  EXPECT_EQ(namesIn(folder), (std::vector<std::string>{kProgram + ".ini", kProgram + ".log"}));
+  EXPECT_EQ(readFile(folder + kProgram + ".ini"), settings);
+  EXPECT_NE(wine({"reg", "query", source}).status, 0) << "the event source stays";
+  EXPECT_FALSE(exists(storedTask));
+  EXPECT_EQ(namesIn(home.path()),
+            (std::vector<std::string>{"far", "muTesselDb.mdb", copy, "newer.msi"}));
+  EXPECT_EQ(taskKept, taskMade);
+  if (!taskMade)
+    GTEST_SKIP() << "Wine's schtasks made no task of the package's XML: " << storedTask;
 }
 
 }  // namespace

@@ -181,12 +181,11 @@ std::string Check::usageMap(const std::vector<unsigned char>& r, const std::stri
       if (page < pages_ && !set) inUse_[page] = true;
       return;
     }
-    // What the map would name here: a data page for a table's map of owned
-    // pages, an index page for an index map.
-    const std::uint8_t k = page < pages_ ? kind(page) : std::uint8_t{kUnseen};
-    const bool index = k == kNode || k == kLeaf;
-    if (named && owner(page) == owningTable &&
-        ((role == kOwnedPages && k == kData) || (role == kIndexPages && index))) {
+    // A data page of the table in the range of its map of owned pages:
+    // should the map not count it, an index that names its rows says the
+    // map lost it.
+    if (named && role == kOwnedPages && page < pages_ && kind(page) == kData &&
+        owner(page) == owningTable) {
       setFlag(page, kCovered);
     }
     if (set) damage = countPage(page, whose, role, owningTable);

@@ -9,6 +9,7 @@
 
 #include "platform/read_buffer.h"
 #include "platform/services.h"
+#include "tests/support/pages_again.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {
@@ -68,18 +69,8 @@ TEST_F(PosixServices, AFileIsReadBackWholeInPiecesOrSaysWhyNot) {
   EXPECT_EQ(services->readSequentially(dir / "missing.mdb", gather).reason,
             "No such file or directory");
   // Pages again, whole and in the order asked, until one runs past the end.
-  std::vector<std::uint64_t> offsets{8192, 0, 3 * (1 << 18)};
-  std::string again;
-  const platform::Outcome outcome = services->readAgain(
-      dir / "copy.mdb", 4096,
-      [&]() -> std::optional<std::uint64_t> {
-        if (offsets.empty()) return std::nullopt;
-        const std::uint64_t at = offsets.front();
-        return offsets.erase(offsets.begin()), at;
-      },
-      [&](const unsigned char* data, std::size_t size) {
-        return again.append(reinterpret_cast<const char*>(data), size), true;
-      });
+  const auto [outcome, again] =
+      testing_support::pagesAgain(*services, dir / "copy.mdb", {8192, 0, 3 * (1 << 18)});
   EXPECT_EQ(outcome.reason, "the file is shorter than before");
   EXPECT_TRUE(again == content.substr(8192, 4096) + content.substr(0, 4096));
 }

@@ -10,6 +10,7 @@
 
 #include "job/exist_file.h"
 #include "platform/services.h"
+#include "tests/support/pages_again.h"
 
 namespace {
 
@@ -73,18 +74,8 @@ TEST_F(Win32Services, PagesAreReadAgainWholeWhereAskedOrSayWhyNot) {
   for (std::size_t at = 0; at < content.size(); ++at)
     content[at] = static_cast<char>(at / 4096 + 1);
   write("copy.mdb", content);
-  std::vector<std::uint64_t> offsets{8192, 0, 12288};
-  std::string again;
-  const platform::Outcome outcome = services->readAgain(
-      path("copy.mdb"), 4096,
-      [&]() -> std::optional<std::uint64_t> {
-        if (offsets.empty()) return std::nullopt;
-        const std::uint64_t at = offsets.front();
-        return offsets.erase(offsets.begin()), at;
-      },
-      [&](const unsigned char* data, std::size_t size) {
-        return again.append(reinterpret_cast<const char*>(data), size), true;
-      });
+  const auto [outcome, again] =
+      testing_support::pagesAgain(*services, path("copy.mdb"), {8192, 0, 12288});
   EXPECT_EQ(outcome.reason, "the file is shorter than before");
   EXPECT_TRUE(again == content.substr(8192) + content.substr(0, 4096));
 }

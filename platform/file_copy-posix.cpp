@@ -17,6 +17,7 @@
 #include "platform/path_text.h"
 #include "platform/pending_copy-posix.h"
 #include "platform/read_buffer.h"
+#include "platform/sha256.h"
 
 namespace platform::posix {
 namespace {
@@ -64,9 +65,11 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
 }
 
 // Whether both files begin with the same `size` bytes, compared `piece`
-// bytes at a time; `answered` after each piece.
+// bytes at a time; `answered` after each piece, and b's bytes to `digest`
+// when given.
 bool sameContents(
-    int a, int b, off_t size, std::size_t piece = 1 << 20, const Answered& answered = [] {}) {
+    int a, int b, off_t size, std::size_t piece = 1 << 20, const Answered& answered = [] {},
+    Sha256* digest = nullptr) {
   ReadBuffer left(piece), right(piece);
   for (off_t at = 0; at < size;) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
@@ -77,6 +80,7 @@ bool sameContents(
     // A short read of either is compared as far as it goes.
     const ssize_t both = std::min(inA, inB);
     if (both == 0 || std::memcmp(left.data(), right.data(), both) != 0) return false;
+    if (digest) digest->add(right.data(), static_cast<std::size_t>(both));
     at += both;
     answered();
   }
@@ -132,8 +136,10 @@ void syncDirectory(const std::string& directory, const std::string& target) {
 // may answer slowly or not at all. Its data is copied a piece at a time, so
 // that a slow share that answers is told from a dead one, flushed, and read
 // back from where it lies: the pages this computer kept of it are dropped
-// first, so that the read goes to the disk or the server.
-void copyVerified(const std::string& source, const std::string& target, const Answered& answered) {
+// first, so that the read goes to the disk or the server. The digest is of
+// the bytes read back there, what the place holds; the copy's.
+std::string copyVerified(const std::string& source, const std::string& target,
+                         const Answered& answered) {
   constexpr std::size_t kFarStep = std::size_t{16} << 20;
   FileDescriptor from(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!from.valid()) failWith(errno);
@@ -159,9 +165,26 @@ void copyVerified(const std::string& source, const std::string& target, const An
   answered();
   posix_fadvise(pending.fd(), 0, 0, POSIX_FADV_DONTNEED);
   // In the pieces the check reads in: the far step adds no memory at its peak.
-  if (!sameContents(from.get(), pending.fd(), before.st_size, Services::kReadChunk, answered)) {
+  Sha256 digest;
+  if (!sameContents(from.get(), pending.fd(), before.st_size, Services::kReadChunk, answered,
+                    &digest)) {
     failStep("the copy read back there differs from the backup");
   }
+  pending.nameAs(target);
+  syncDirectory(directory, target);
+  return digest.hex();
+}
+
+// A small file there, as a copy is named: never over a file. Anyone may
+// read it, as the copies' checks need.
+void writeNew(const std::string& target, const std::string& text) {
+  struct stat existing {};
+  if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
+  const std::string directory = directoryOf(target);
+  PendingCopy pending(directory, 0);
+  if (const int error = writeAll(pending.fd(), text.data(), text.size())) failWith(error);
+  fchmod(pending.fd(), 0644);
+  if (fsync(pending.fd()) != 0) failWith(errno);
   pending.nameAs(target);
   syncDirectory(directory, target);
 }
@@ -197,11 +220,21 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
   });
 }
 
-Outcome PosixServices::copyFar(const std::string& source, const std::string& target) {
-  return whileAnswering(
-      [&](const Answered& answered, Found&) {
-        return outcomeOf([&] { copyVerified(source, target, answered); });
+Outcome PosixServices::copyFar(const std::string& source, const std::string& target,
+                               std::string& sha256) {
+  Found digest;
+  const Outcome outcome = whileAnswering(
+      [&](const Answered& answered, Found& found) {
+        return outcomeOf([&] { found = copyVerified(source, target, answered); });
       },
+      kFarSilenceSeconds, &digest);
+  sha256 = outcome.ok ? digest : "";
+  return outcome;
+}
+
+Outcome PosixServices::writeFarNew(const std::string& path, const std::string& text) {
+  return whileAnswering(
+      [&](const Answered&, Found&) { return outcomeOf([&] { writeNew(path, text); }); },
       kFarSilenceSeconds);
 }
 

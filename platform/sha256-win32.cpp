@@ -1,9 +1,9 @@
 // SHA-256 through Windows' BCrypt.
+#include "platform/services-win32.h"
+// After windows.h, which it needs.
 #include <bcrypt.h>
-#include <windows.h>
 
 #include "platform/sha256.h"
-#include "platform/step_failure.h"
 
 namespace platform {
 

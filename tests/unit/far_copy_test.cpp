@@ -24,53 +24,42 @@ const std::string kFar = std::string("/far") + platform::kPathSeparator;
 
 // The dated copies in a directory (with its separator), as "1201 1202" for
 // those of 2026-12-01 and 2026-12-02, in date order. In the far place a
-// mark follows the date of a copy that its record does not vouch for: "-"
-// for one without a record that holds the sound database, "~" for one
-// without a record that holds other bytes, "!" for one that reads otherwise
-// than its record, "#" for a record without its copy.
+// mark follows the date of a copy that no record vouches for: "-" for one
+// without a record that holds the sound database, "~" for one without a
+// record that holds other bytes, "!" for one that reads otherwise than its
+// record.
 std::string datesIn(const FakeServices& fake, const std::string& directory) {
+  std::map<std::string, std::string> files;  // in the order of their names, so of their dates
+  for (const testing_support::FakeFile& file : fake.files) files[file.path] = file.content;
   const std::string prefix = directory + "muTesselDb2026";
-  const auto contentOf = [&](const std::string& path) -> const std::string* {
-    for (const testing_support::FakeFile& file : fake.files) {
-      if (file.path == path) return &file.content;
-    }
-    return nullptr;
-  };
-  std::vector<std::string> dates;
-  for (const testing_support::FakeFile& file : fake.files) {
-    if (file.path.rfind(prefix, 0) != 0) continue;
-    const std::string date = file.path.substr(prefix.size(), 4), name = copyOn(date);
-    const std::string* copy = contentOf(directory + name);
-    const std::string* record = contentOf(directory + name + job::kRecordEnd);
-    if (copy ? copy != &file.content : record != &file.content) continue;
+  std::string words;
+  for (const auto& [path, content] : files) {
+    const std::string date = path.rfind(prefix, 0) == 0 ? path.substr(prefix.size(), 4) : "";
+    if (path != prefix + date + ".mdb") continue;
+    const auto record = files.find(path + job::kRecordEnd);
     std::string mark;
-    if (directory == kFar && !copy) {
-      mark = "#";
-    } else if (directory == kFar && !record) {
-      mark = *copy == testing_support::soundDatabase() ? "-" : "~";
-    } else if (directory == kFar &&
-               job::readRecord(*record, name).sha256 != testing_support::sha256Of(*copy)) {
+    if (directory == kFar && record == files.end()) {
+      mark = content == testing_support::soundDatabase() ? "-" : "~";
+    } else if (directory == kFar && job::readRecord(record->second, copyOn(date)).sha256 !=
+                                        testing_support::sha256Of(content)) {
       mark = "!";
     }
-    dates.push_back(date + mark);
+    words += (words.empty() ? "" : " ") + date + mark;
   }
-  std::sort(dates.begin(), dates.end());
-  std::string words;
-  for (const std::string& date : dates) words += (words.empty() ? "" : " ") + date;
   return words;
 }
 
 // Lays the far place's copies out as datesIn words them.
 void layFar(FakeServices& fake, const std::string& words) {
   const std::string sound = testing_support::soundDatabase();
-  const std::string database = job::databaseNamed("OFFICE1", "/data/muTesselDb.mdb");
   std::istringstream far(words);
   for (std::string word; far >> word;) {
     const std::string name = copyOn(word.substr(0, 4)), mark = word.substr(4);
-    if (mark != "#") fake.addFile(kFar + name, mark == "~" ? "far" : mark == "!" ? "rot" : sound);
-    if (mark.empty() || mark == "!" || mark == "#") {
+    fake.addFile(kFar + name, mark == "~" ? "far" : mark == "!" ? "rot" : sound);
+    if (mark.empty() || mark == "!") {
       fake.addFile(kFar + name + job::kRecordEnd,
-                   job::recordText(database, name, testing_support::sha256Of(sound)));
+                   job::recordText(job::databaseNamed("OFFICE1", "/data/muTesselDb.mdb"), name,
+                                   testing_support::sha256Of(sound)));
     }
   }
 }

@@ -18,12 +18,10 @@ Outcome PosixServices::digestFar(const std::string& path, std::string& sha256) {
         return outcomeOf([&] {
           FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
           if (!file.valid()) failWith(errno);
-          // The pages this computer kept of it go first, so that the read
-          // goes to the disk or the server: a copy at rest that changed
-          // there is seen as it is now.
-          posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
+          // A copy at rest that changed there is seen as it is now.
+          readPastCache(file.get());
           Sha256 hash;
-          ReadBuffer buffer(kReadChunk);
+          ReadBuffer buffer(kFarPiece);
           ssize_t step = 0;
           while ((step = retryAfterSignal(-1, read, file.get(), buffer.data(), buffer.size())) >
                  0) {

@@ -65,11 +65,9 @@ bool timesShowEveryChange(int fd, const struct stat& before, const struct timesp
 }
 
 // Whether both files begin with the same `size` bytes, compared `piece`
-// bytes at a time; `answered` after each piece, and b's bytes to `digest`
-// when given.
+// bytes at a time; `answered` after each piece.
 bool sameContents(
-    int a, int b, off_t size, std::size_t piece = 1 << 20, const Answered& answered = [] {},
-    Sha256* digest = nullptr) {
+    int a, int b, off_t size, std::size_t piece = 1 << 20, const Answered& answered = [] {}) {
   ReadBuffer left(piece), right(piece);
   for (off_t at = 0; at < size;) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, left.size()));
@@ -80,8 +78,33 @@ bool sameContents(
     // A short read of either is compared as far as it goes.
     const ssize_t both = std::min(inA, inB);
     if (both == 0 || std::memcmp(left.data(), right.data(), both) != 0) return false;
-    if (digest) digest->add(right.data(), static_cast<std::size_t>(both));
     at += both;
+    answered();
+  }
+  return true;
+}
+
+// Whether the far copy, read past the cache (readPastCache), holds the
+// source's `size` bytes; what it holds goes to `digest`. The source is read
+// in the check's pieces, the copy in kFarPiece.
+bool readBackEqual(int source, int copy, off_t size, const Answered& answered, Sha256& digest) {
+  ReadBuffer there(kFarPiece), here(Services::kReadChunk);
+  for (off_t at = 0; at < size;) {
+    // Direct reads take whole pieces, the last one too.
+    const ssize_t got = retryAfterSignal(-1, pread, copy, there.data(), there.size(), at);
+    if (got < 0) failWith(errno);
+    const auto inCopy = static_cast<std::size_t>(std::min<off_t>(size - at, got));
+    if (inCopy == 0) return false;
+    for (std::size_t done = 0; done < inCopy;) {
+      const std::size_t step = std::min(here.size(), inCopy - done);
+      const ssize_t read =
+          retryAfterSignal(-1, pread, source, here.data(), step, at + static_cast<off_t>(done));
+      if (read < 0) failWith(errno);
+      if (read == 0 || std::memcmp(here.data(), there.data() + done, read) != 0) return false;
+      done += static_cast<std::size_t>(read);
+    }
+    digest.add(there.data(), inCopy);
+    at += static_cast<off_t>(inCopy);
     answered();
   }
   return true;
@@ -135,8 +158,7 @@ void syncDirectory(const std::string& directory, const std::string& target) {
 // needs no watch, but the far place may drop or change bytes, and a share
 // may answer slowly or not at all. Its data is copied a piece at a time, so
 // that a slow share that answers is told from a dead one, flushed, and read
-// back from where it lies: the pages this computer kept of it are dropped
-// first, so that the read goes to the disk or the server. The digest is of
+// back from where it lies, past this computer's cache. The digest is of
 // the bytes read back there, what the place holds; the copy's.
 std::string copyVerified(const std::string& source, const std::string& target,
                          const Answered& answered) {
@@ -163,11 +185,9 @@ std::string copyVerified(const std::string& source, const std::string& target,
   futimens(pending.fd(), times);
   if (fsync(pending.fd()) != 0) failWith(errno);
   answered();
-  posix_fadvise(pending.fd(), 0, 0, POSIX_FADV_DONTNEED);
-  // In the pieces the check reads in: the far step adds no memory at its peak.
+  readPastCache(pending.fd());
   Sha256 digest;
-  if (!sameContents(from.get(), pending.fd(), before.st_size, Services::kReadChunk, answered,
-                    &digest)) {
+  if (!readBackEqual(from.get(), pending.fd(), before.st_size, answered, digest)) {
     failStep("the copy read back there differs from the backup");
   }
   pending.nameAs(target);

@@ -101,7 +101,8 @@ class FarStep {
     return true;
   }
 
-  enum class Sent { kSent, kNotSound, kFailed };
+  // kUnrecorded: sent, and there, but its record could not be written.
+  enum class Sent { kSent, kUnrecorded, kNotSound, kFailed };
 
   // Sends one copy if it is sound, with its record; a copy not `checked`
   // this night is checked first. Where a record is there already (its copy
@@ -125,7 +126,7 @@ class FarStep {
       return Sent::kFailed;
     }
     lblOutput_.appendLine("Sent " + name + ", read back and verified");
-    if (record == records.end() && !writeRecord(name, sha256, records)) return Sent::kFailed;
+    if (record == records.end() && !writeRecord(name, sha256, records)) return Sent::kUnrecorded;
     return Sent::kSent;
   }
 
@@ -310,10 +311,14 @@ bool copyToFarPlace(platform::Services& services, ProgressText& lblOutput,
     const bool lacking = std::none_of(there.begin(), there.end(),
                                       [&](const DatedCopy& copy) { return copy.name == name; });
     if (!lacking) continue;
-    switch (far.send(path, night.dayCopyChecked && path == night.dayCopy, records)) {
+    const FarStep::Sent sent =
+        far.send(path, night.dayCopyChecked && path == night.dayCopy, records);
+    switch (sent) {
       case FarStep::Sent::kSent:
-        for (const DatedCopy& sent : collectDatedCopies({name})) there.push_back(sent);
+      case FarStep::Sent::kUnrecorded:
+        for (const DatedCopy& copy : collectDatedCopies({name})) there.push_back(copy);
         readTonight.insert(name);
+        ok = ok && sent == FarStep::Sent::kSent;
         break;
       case FarStep::Sent::kNotSound:
         break;

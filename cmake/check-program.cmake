@@ -30,8 +30,9 @@ expect_in("${magic}" "${magic}")
 expect_in("(Windows GUI)" "of the GUI subsystem")
 
 # Only Windows' own DLLs: the C and C++ run-times are linked in, and the ODBC
-# installer is loaded at run time; WinHTTP sends the pings.
-set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll winhttp.dll)
+# installer is loaded at run time; WinHTTP sends the pings; BCrypt reckons
+# the SHA-256 of the far place's records.
+set(own_dlls kernel32.dll msvcrt.dll user32.dll advapi32.dll winhttp.dll bcrypt.dll)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 if(NOT imports)
   message(FATAL_ERROR "${PROGRAM} imports no DLL at all, which no Windows program does")

@@ -40,8 +40,8 @@ std::optional<CalendarPeriods> calendarPeriods(std::string_view digits) {
   const int day = static_cast<int>(number % 100);
   if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) return std::nullopt;
   // Three days after a Thursday the week begins again on a Monday.
-  return CalendarPeriods{floorDivide(daysSinceEpoch(year, month, day) + 3, 7),
-                         year * 12 + month - 1};
+  const std::int64_t days = daysSinceEpoch(year, month, day);
+  return CalendarPeriods{floorDivide(days + 3, 7), year * 12 + month - 1, days};
 }
 
 }  // namespace job

@@ -1,5 +1,6 @@
-// The calendar week and month that a copy's date digits fall in, for the
-// rules that keep one copy a week or a month.
+// The calendar day, week and month that a copy's date digits fall in, for
+// the rules that keep one copy a week or a month, and for the far copies'
+// turns to be read back.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@ namespace job {
 struct CalendarPeriods {
   std::int64_t week;   // counts weeks from Monday to Sunday; later weeks count higher
   std::int64_t month;  // counts months; later months count higher
+  std::int64_t day;    // counts days from 1970-01-01
 };
 
 // The week and month of eight digits "YYYYMMDD" of the Gregorian calendar;

@@ -17,6 +17,7 @@
 #include "platform/path_text.h"
 #include "platform/pending_copy-posix.h"
 #include "platform/read_buffer.h"
+#include "platform/sha256.h"
 
 namespace platform::posix {
 namespace {
@@ -83,6 +84,32 @@ bool sameContents(
   return true;
 }
 
+// Whether the far copy, read past the cache (readPastCache), holds the
+// source's `size` bytes; what it holds goes to `digest`. The source is read
+// in the check's pieces, the copy in kFarPiece.
+bool readBackEqual(int source, int copy, off_t size, const Answered& answered, Sha256& digest) {
+  ReadBuffer there(kFarPiece), here(Services::kReadChunk);
+  for (off_t at = 0; at < size;) {
+    // Direct reads take whole pieces, the last one too.
+    const ssize_t got = retryAfterSignal(-1, pread, copy, there.data(), there.size(), at);
+    if (got < 0) failWith(errno);
+    const auto inCopy = static_cast<std::size_t>(std::min<off_t>(size - at, got));
+    if (inCopy == 0) return false;
+    for (std::size_t done = 0; done < inCopy;) {
+      const std::size_t step = std::min(here.size(), inCopy - done);
+      const ssize_t read =
+          retryAfterSignal(-1, pread, source, here.data(), step, at + static_cast<off_t>(done));
+      if (read < 0) failWith(errno);
+      if (read == 0 || std::memcmp(here.data(), there.data() + done, read) != 0) return false;
+      done += static_cast<std::size_t>(read);
+    }
+    digest.add(there.data(), inCopy);
+    at += static_cast<off_t>(inCopy);
+    answered();
+  }
+  return true;
+}
+
 // Fails unless the copy holds the database as it was all through the copy.
 void checkUnchanged(const std::string& source, int from, int to, const struct stat& before,
                     off_t copied, const struct timespec& start, bool contentsOnly) {
@@ -131,9 +158,10 @@ void syncDirectory(const std::string& directory, const std::string& target) {
 // needs no watch, but the far place may drop or change bytes, and a share
 // may answer slowly or not at all. Its data is copied a piece at a time, so
 // that a slow share that answers is told from a dead one, flushed, and read
-// back from where it lies: the pages this computer kept of it are dropped
-// first, so that the read goes to the disk or the server.
-void copyVerified(const std::string& source, const std::string& target, const Answered& answered) {
+// back from where it lies, past this computer's cache. The digest is of
+// the bytes read back there, what the place holds; the copy's.
+std::string copyVerified(const std::string& source, const std::string& target,
+                         const Answered& answered) {
   constexpr std::size_t kFarStep = std::size_t{16} << 20;
   FileDescriptor from(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!from.valid()) failWith(errno);
@@ -157,11 +185,26 @@ void copyVerified(const std::string& source, const std::string& target, const An
   futimens(pending.fd(), times);
   if (fsync(pending.fd()) != 0) failWith(errno);
   answered();
-  posix_fadvise(pending.fd(), 0, 0, POSIX_FADV_DONTNEED);
-  // In the pieces the check reads in: the far step adds no memory at its peak.
-  if (!sameContents(from.get(), pending.fd(), before.st_size, Services::kReadChunk, answered)) {
+  readPastCache(pending.fd());
+  Sha256 digest;
+  if (!readBackEqual(from.get(), pending.fd(), before.st_size, answered, digest)) {
     failStep("the copy read back there differs from the backup");
   }
+  pending.nameAs(target);
+  syncDirectory(directory, target);
+  return digest.hex();
+}
+
+// A small file there, as a copy is named: never over a file. Anyone may
+// read it, as the copies' checks need.
+void writeNew(const std::string& target, const std::string& text) {
+  struct stat existing {};
+  if (lstat(target.c_str(), &existing) == 0) failWith(EEXIST);
+  const std::string directory = directoryOf(target);
+  PendingCopy pending(directory, 0);
+  if (const int error = writeAll(pending.fd(), text.data(), text.size())) failWith(error);
+  fchmod(pending.fd(), 0644);
+  if (fsync(pending.fd()) != 0) failWith(errno);
   pending.nameAs(target);
   syncDirectory(directory, target);
 }
@@ -197,11 +240,21 @@ Outcome copyNew(const std::string& source, const std::string& target, const std:
   });
 }
 
-Outcome PosixServices::copyFar(const std::string& source, const std::string& target) {
-  return whileAnswering(
-      [&](const Answered& answered, Found&) {
-        return outcomeOf([&] { copyVerified(source, target, answered); });
+Outcome PosixServices::copyFar(const std::string& source, const std::string& target,
+                               std::string& sha256) {
+  Found digest;
+  const Outcome outcome = whileAnswering(
+      [&](const Answered& answered, Found& found) {
+        return outcomeOf([&] { found = copyVerified(source, target, answered); });
       },
+      kFarSilenceSeconds, &digest);
+  sha256 = outcome.ok ? digest : "";
+  return outcome;
+}
+
+Outcome PosixServices::writeFarNew(const std::string& path, const std::string& text) {
+  return whileAnswering(
+      [&](const Answered&, Found&) { return outcomeOf([&] { writeNew(path, text); }); },
       kFarSilenceSeconds);
 }
 

@@ -33,6 +33,7 @@
 #include "platform/answer_guard.h"
 #include "platform/path_text.h"
 #include "platform/services-win32.h"
+#include "platform/sha256.h"
 
 namespace platform::win32 {
 namespace {
@@ -264,9 +265,10 @@ DWORD readFully(HANDLE file, unsigned char* into, DWORD size) {
 }
 
 // Whether the temporary, read without the system's cache, so from the disk
-// or the server where it lies, holds the source's bytes.
+// or the server where it lies, holds the source's bytes; what it holds goes
+// to `digest`.
 bool readBackEqual(const std::string& source, const std::string& temporary,
-                   const Answered& answered) {
+                   const Answered& answered, Sha256& digest) {
   constexpr DWORD kPiece = 1 << 20;  // a whole number of any disk's sectors
   Handle original(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -288,6 +290,7 @@ bool readBackEqual(const std::string& source, const std::string& temporary,
     const DWORD expected = readFully(original.get(), here, got == 0 ? 1 : got);
     if (got == 0) return expected == 0;
     if (expected != got || std::memcmp(here, there, got) != 0) return false;
+    digest.add(there, got);
     answered();
   }
 }
@@ -295,8 +298,9 @@ bool readBackEqual(const std::string& source, const std::string& temporary,
 // The far copy: as the copy beside the database, made by the system's copy
 // (which has a file server copy between its own shares), but read back,
 // unbuffered, before it is named. Others may read the temporary meanwhile;
-// no run can delete it.
-void copyVerified(const std::string& source, const std::string& target, const Answered& answered) {
+// no run can delete it. The digest is of the bytes read back there.
+std::string copyVerified(const std::string& source, const std::string& target,
+                         const Answered& answered) {
   const Handle from(openSource(source));
   BY_HANDLE_FILE_INFORMATION status{};
   examineSource(from, target, status);
@@ -307,11 +311,45 @@ void copyVerified(const std::string& source, const std::string& target, const An
   PendingCopy pending(temporary, FILE_SHARE_READ);
   checkSizeAndFlush(pending, status);
   answered();
-  if (!readBackEqual(source, temporary, answered)) {
+  Sha256 digest;
+  if (!readBackEqual(source, temporary, answered, digest)) {
     failStep("the copy read back there differs from the backup");
   }
   giveAttributes(pending, status);
   pending.nameAs(target);
+  return digest.hex();
+}
+
+// A small file there, named as a copy is: by a rename that never replaces.
+void writeNew(const std::string& target, const std::string& text) {
+  if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) failWith(ERROR_FILE_EXISTS);
+  const std::string directory(directoryPrefix(target));
+  for (int number = 0; number < kTemporaryNames; ++number) {
+    const std::string temporary = directory + temporaryName(number);
+    DWORD error = ERROR_SUCCESS;
+    bool wrote = false;
+    {
+      Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN, nullptr));
+      if (!file.valid()) {
+        error = GetLastError();
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+        failWith(error);
+      }
+      DWORD written = 0;
+      wrote =
+          WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+          written == text.size();
+      if (!wrote) error = GetLastError();
+    }
+    PendingCopy pending(temporary);
+    if (!wrote) failWith(error == ERROR_SUCCESS ? ERROR_HANDLE_DISK_FULL : error);
+    if (!FlushFileBuffers(pending.get())) failWith(GetLastError());
+    if (!setAttributes(pending.get(), FILE_ATTRIBUTE_ARCHIVE)) failWith(GetLastError());
+    pending.nameAs(target);
+    return;
+  }
+  failWith(ERROR_FILE_EXISTS);
 }
 
 // Clears the temporaries that killed runs left in `directory`.
@@ -333,13 +371,23 @@ Outcome Win32Services::copyFileNew(const std::string& source, const std::string&
   return outcomeOf([&] { copyNew(source, target, lockFile); });
 }
 
-Outcome Win32Services::copyFar(const std::string& source, const std::string& target) {
-  return whileAnswering(
-      [source, target](const Answered& answered, Found&) {
+Outcome Win32Services::copyFar(const std::string& source, const std::string& target,
+                               std::string& sha256) {
+  Found digest;
+  const Outcome outcome = whileAnswering(
+      [source, target](const Answered& answered, Found& found) {
         clearDeadTemporaries(std::string(directoryPrefix(target)));
         answered();
-        return outcomeOf([&] { copyVerified(source, target, answered); });
+        return outcomeOf([&] { found = copyVerified(source, target, answered); });
       },
+      kFarSilenceSeconds, &digest);
+  sha256 = outcome.ok ? digest : "";
+  return outcome;
+}
+
+Outcome Win32Services::writeFarNew(const std::string& path, const std::string& text) {
+  return whileAnswering(
+      [path, text](const Answered&, Found&) { return outcomeOf([&] { writeNew(path, text); }); },
       kFarSilenceSeconds);
 }
 

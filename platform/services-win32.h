@@ -36,8 +36,14 @@ class Win32Services final : public Services {
   Outcome examineFar(const std::string& directory, const std::string& nearFile,
                      bool& sameFileSystem) override;
   Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
-  Outcome copyFar(const std::string& source, const std::string& target) override;
+  Outcome copyFar(const std::string& source, const std::string& target,
+                  std::string& sha256) override;
+  Outcome digestFar(const std::string& path, std::string& sha256) override;
+  Outcome readFarText(const std::string& path, std::string& text) override;
+  Outcome writeFarNew(const std::string& path, const std::string& text) override;
   Outcome deleteFar(const std::string& path) override;
+  Outcome digestFile(const std::string& path, std::string& sha256) override;
+  std::string computerName() override;
   void reportNight(NightEnd end, const std::string& report) override;
   PingAnswer postPing(const std::string& url, const std::string& body) override;
 };

@@ -207,10 +207,29 @@ class Services {
   // flushed, and read back from where it lies (not from this computer's
   // cache of it) equal to the source; a copy that fails leaves nothing
   // under the target's name nor a temporary, and one that a killed run left
-  // is cleared by the next.
-  virtual Outcome copyFar(const std::string& source, const std::string& target) = 0;
+  // is cleared by the next. `sha256` is the SHA-256 of the bytes read back,
+  // as 64 lowercase hex digits.
+  virtual Outcome copyFar(const std::string& source, const std::string& target,
+                          std::string& sha256) = 0;
+  // Reads a file of the far place from where it lies, as copyFar reads its
+  // copy back, and gives its SHA-256.
+  virtual Outcome digestFar(const std::string& path, std::string& sha256) = 0;
+  // The text of a small file there, at most kFarTextLimit bytes of it.
+  static constexpr std::size_t kFarTextLimit = 1 << 16;
+  virtual Outcome readFarText(const std::string& path, std::string& text) = 0;
+  // Writes a new file there that holds `text`: a temporary, flushed, then
+  // named by a link or a rename that never replaces a file, so that a place
+  // that lets files be created but not deleted takes it; fails when the
+  // name is taken.
+  virtual Outcome writeFarNew(const std::string& path, const std::string& text) = 0;
   // Deletes a file of the far place.
   virtual Outcome deleteFar(const std::string& path) = 0;
+
+  // The SHA-256 of a file here, as copyFar gives it, by the system's own
+  // means (OpenSSL's libcrypto on Linux, BCrypt on Windows).
+  virtual Outcome digestFile(const std::string& path, std::string& sha256) = 0;
+  // This computer's name, as the far place's records name it.
+  virtual std::string computerName() = 0;
 
   // Hands memory the program has freed back to the system where the system
   // keeps it otherwise, so that what a night loads later (the installer's

@@ -2,9 +2,11 @@
 // file system, one that fills up, a directory that is missing, the
 // database's own disk, and file systems of the tests' own that give back
 // other bytes than they were given or stop answering.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "tests/e2e/mounted_image.h"
@@ -24,14 +26,23 @@ class FarCopy : public Program {
                                           "\r\nCopyTo=" + programPath(directory) + "\r\n");
   }
 
-  // The far step's lines: from its first to the block's last of the job.
+  // The last night's far step's lines: from its first to the block's last
+  // of the job.
   std::vector<std::string> farLines() const {
     const std::vector<std::string> lines = log();
-    auto from = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    const auto last = std::find_if(lines.rbegin(), lines.rend(), [](const std::string& line) {
       return startsWith(line, "Start copy to ");
     });
-    auto to = std::find(lines.begin(), lines.end(), "End at <time>");
+    const auto from = last == lines.rend() ? lines.end() : std::prev(last.base());
+    auto to = std::find(from, lines.end(), "End at <time>");
     return from < to ? std::vector<std::string>(from, to) : std::vector<std::string>();
+  }
+
+  // Whether `sha256sum -c` reads every record in `directory` OK, or the
+  // records named.
+  bool recordsHold(const std::string& directory, const std::string& records = "*.sha256") const {
+    return runCommand({"sh", "-c", "cd '" + directory + "' && sha256sum --quiet -c " + records})
+               .status == 0;
   }
 
   // The night beside the database went as it would have without a far place.
@@ -54,7 +65,11 @@ TEST_F(FarCopy, TheDatabasesOwnDiskGetsTheCopyWithALineThatSaysSo) {
           "Start copy to " + place,
           "Copy to " + place + " is on the database's own disk, and survives no failure of it",
           "Sent " + dayCopyName() + ", read back and verified", "Copy to " + place + " finished"}));
-  EXPECT_EQ(namesIn(far()), std::vector<std::string>{dayCopyName()}) << "no temporary stays";
+  EXPECT_EQ(namesIn(far()), (std::vector<std::string>{dayCopyName(), dayCopyName() + ".sha256"}))
+      << "no temporary stays";
+  EXPECT_TRUE(recordsHold(far()));
+  EXPECT_TRUE(startsWith(readFile(far() + "/" + dayCopyName() + ".sha256"),
+                         "# A copy of the database " + programPath(database()) + " on "));
 }
 
 TEST_F(FarCopy, AMissingDirectoryIsNeverMadeAndFailsTheNight) {
@@ -84,8 +99,8 @@ TEST_F(FarCopy, ASecondFileSystemGetsTheCopyAndTheNextNightsPruning) {
   EXPECT_EQ(readFile(program.home() / ("disk/backups/" + dayCopyName())), kOriginal);
   EXPECT_EQ(farLines().at(1), "Sent " + dayCopyName() + ", read back and verified")
       << "no line of the database's own disk";
-  // The day's copy and the six newest before it stay there.
-  EXPECT_EQ(namesIn(program.home() / "disk/backups").size(), 7u);
+  // The day's copy, its record and the six newest copies before it stay there.
+  EXPECT_EQ(namesIn(program.home() / "disk/backups").size(), 8u);
   EXPECT_FALSE(exists(program.home() / "disk/backups/muTesselDb20200103.mdb"));
 }
 
@@ -132,6 +147,7 @@ class MisbehavingMount {
     }
     whyNot_ = "the test's own file system did not mount";
   }
+  void signal() { daemon_->signal(SIGUSR1); }
   ~MisbehavingMount() {
     if (!daemon_) return;
     daemon_->kill();
@@ -170,6 +186,44 @@ TEST_F(FarCopy, ADestinationThatNeverAnswersCostsTheFarCopyNotTheLog) {
   EXPECT_EQ(farLines(), (std::vector<std::string>{
                             "Start copy to " + far(),
                             "Sending " + dayCopyName() + " failed: no answer for 2 minutes"}));
+  // A place that answers again later gets nothing more of that night's.
+  silent.signal();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  for (const std::string& name : namesIn(program.home() / "stored")) {
+    EXPECT_FALSE(startsWith(name, "muTesselDb")) << name;
+  }
+}
+
+TEST_F(FarCopy, ACopyChangedThereAtRestIsFoundInItsTurnAndSentAgain) {
+  MisbehavingMount rotting("rot", program.home() / "stored", far());
+  if (!rotting.whyNot().empty()) GTEST_SKIP() << rotting.whyNot();
+  // Two weeks of copies: whatever the day, some are read back tonight.
+  writeFile(program.settingsPath(), "[settings]\r\nDatabase=" + database() + "\r\nCopyTo=" + far() +
+                                        "\r\nKeepDaily=30\r\n");
+  const std::time_t now = std::time(nullptr);
+  for (int back = 1; back < 14; ++back) {
+    const std::time_t then = now - back * 86400;
+    char digits[16];
+    std::strftime(digits, sizeof digits, "%Y%m%d", std::localtime(&then));
+    writeFile(data() + "/muTesselDb" + digits + ".mdb", kOriginal);
+  }
+  EXPECT_EQ(program.run().status, 0);
+  EXPECT_TRUE(recordsHold(far()));
+  rotting.signal();
+  EXPECT_EQ(program.run().status, 1) << "the same day again: only the turns' reads";
+  std::vector<std::string> mended;
+  const std::vector<std::string> lines = farLines();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!startsWith(lines[i], "Verifying ")) continue;
+    const std::string name = lines[i].substr(10, 22);
+    EXPECT_EQ(lines[i], "Verifying " + name + " there failed: it differs from its record");
+    ASSERT_LT(i + 1, lines.size());
+    EXPECT_EQ(lines[i + 1], "Sent " + name + " again, read back and verified");
+    mended.push_back(name);
+  }
+  ASSERT_FALSE(mended.empty()) << "every night of the week has copies of two weeks to read";
+  for (const std::string& name : mended) EXPECT_TRUE(recordsHold(far(), name + ".sha256")) << name;
+  EXPECT_FALSE(recordsHold(far())) << "those not read tonight still hold the changed byte";
 }
 #endif
 

@@ -8,6 +8,7 @@
 
 #include "platform/path_text.h"
 #include "platform/profile_text.h"
+#include "platform/sha256.h"
 #include "platform/wildcard.h"
 
 namespace testing_support {
@@ -114,7 +115,15 @@ platform::Outcome FakeServices::listFar(const std::string& pattern,
   return {true, ""};
 }
 
-platform::Outcome FakeServices::copyFar(const std::string& source, const std::string& target) {
+// The system's own SHA-256, as the program reckons it.
+std::string sha256Of(const std::string& content) {
+  platform::Sha256 digest;
+  digest.add(reinterpret_cast<const unsigned char*>(content.data()), content.size());
+  return digest.hex();
+}
+
+platform::Outcome FakeServices::copyFar(const std::string& source, const std::string& target,
+                                        std::string& sha256) {
   farCalls.push_back("copy " + target);
   if (farSilent) return noAnswer();
   if (!farCopyFails.empty() && target.rfind(farCopyFails, 0) == 0) {
@@ -122,8 +131,38 @@ platform::Outcome FakeServices::copyFar(const std::string& source, const std::st
   }
   if (has(target) || !has(source)) return {false, "cannot copy"};
   std::string content = find(source)->content;
+  sha256 = sha256Of(content);
   addFile(target, content);
   return {true, ""};
+}
+
+platform::Outcome FakeServices::digestFar(const std::string& path, std::string& sha256) {
+  farCalls.push_back("read " + path);
+  if (farSilent) return noAnswer();
+  const FakeFile* file = find(path);
+  if (file == nullptr) return {false, "No such file or directory"};
+  sha256 = sha256Of(file->content);
+  return {true, ""};
+}
+
+platform::Outcome FakeServices::readFarText(const std::string& path, std::string& text) {
+  if (farSilent) return noAnswer();
+  const FakeFile* file = find(path);
+  if (file == nullptr) return {false, "No such file or directory"};
+  text = file->content;
+  return {true, ""};
+}
+
+platform::Outcome FakeServices::writeFarNew(const std::string& path, const std::string& text) {
+  farCalls.push_back("write " + path);
+  if (farSilent) return noAnswer();
+  if (has(path)) return {false, "File exists"};
+  addFile(path, text);
+  return {true, ""};
+}
+
+platform::Outcome FakeServices::digestFile(const std::string& path, std::string& sha256) {
+  return platform::digestByReading(*this, path, sha256);
 }
 
 platform::Outcome FakeServices::deleteFar(const std::string& path) {

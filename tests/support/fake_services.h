@@ -55,7 +55,8 @@ class FakeServices : public platform::Services {
   std::optional<platform::RunTimeError> appendRaises;
   std::string readFails;  // reading back a file whose path begins so fails
   // The far place: a directory is a file with the directory attribute.
-  std::vector<std::string> farCalls;  // "copy TARGET", "delete PATH", in order
+  // "copy TARGET", "read PATH", "write PATH", "delete PATH", in order
+  std::vector<std::string> farCalls;
   bool farSameFileSystem = false;
   std::string farCopyFails;                   // a copy to a path that begins so fails
   bool farSilent = false;                     // the place answers nothing
@@ -82,8 +83,14 @@ class FakeServices : public platform::Services {
   platform::Outcome examineFar(const std::string& directory, const std::string& nearFile,
                                bool& sameFileSystem) override;
   platform::Outcome listFar(const std::string& pattern, std::vector<std::string>& names) override;
-  platform::Outcome copyFar(const std::string& source, const std::string& target) override;
+  platform::Outcome copyFar(const std::string& source, const std::string& target,
+                            std::string& sha256) override;
+  platform::Outcome digestFar(const std::string& path, std::string& sha256) override;
+  platform::Outcome readFarText(const std::string& path, std::string& text) override;
+  platform::Outcome writeFarNew(const std::string& path, const std::string& text) override;
   platform::Outcome deleteFar(const std::string& path) override;
+  platform::Outcome digestFile(const std::string& path, std::string& sha256) override;
+  std::string computerName() override { return "OFFICE1"; }
   void reportNight(platform::NightEnd, const std::string&) override {}
   platform::PingAnswer postPing(const std::string& url, const std::string&) override {
     pings.push_back(url);
@@ -96,6 +103,9 @@ class FakeServices : public platform::Services {
   FakeFile* find(const std::string& path);
   std::deque<platform::LocalTime> times_;
 };
+
+// The SHA-256 of the bytes, as the far place's records carry it.
+std::string sha256Of(const std::string& content);
 
 // A small, sound Access database: one of the tests' real fixtures.
 const std::string& soundDatabase();

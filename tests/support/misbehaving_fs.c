@@ -7,7 +7,11 @@
  * MODE "flip": every read hands back the byte at offset 1000 of a file
  * changed, as a share that corrupts what it stores would.
  * MODE "silent": once a file is written to, the file system answers
- * nothing more, as a network mount whose server has gone.
+ * nothing more, as a network mount whose server has gone; SIGUSR1 makes it
+ * answer again, as the server come back.
+ * MODE "rot": SIGUSR1 changes the byte at offset 1000 of every file that
+ * lies in the backing directory, before the next request is answered, as a
+ * disk or a share that changes what it holds at rest.
  *
  * It stays in the foreground, single-threaded, until it is unmounted or
  * killed. It does only what a far copy asks of a place: no links, modes,
@@ -19,6 +23,7 @@
 #include <fcntl.h>
 #include <fuse.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,17 +32,48 @@
 
 static const char* backing;
 static int flip;
-static int silentOnWrite;
-static volatile int silent;
+static volatile sig_atomic_t silentOnWrite;
+static volatile sig_atomic_t silent;
+static int rot;
+static volatile sig_atomic_t rotPending;
+
+/* Changes a byte of each file at rest: the bytes the place holds, not what
+ * a read hands over. */
+static void rotFilesAtRest(void) {
+  rotPending = 0;
+  DIR* directory = opendir(backing);
+  if (directory == NULL) return;
+  for (struct dirent* entry; (entry = readdir(directory)) != NULL;) {
+    char at[PATH_MAX];
+    unsigned char byte;
+    snprintf(at, PATH_MAX, "%s/%s", backing, entry->d_name);
+    const int fd = entry->d_type == DT_REG ? open(at, O_RDWR) : -1;
+    if (fd < 0) continue;
+    if (pread(fd, &byte, 1, 1000) == 1) {
+      byte ^= 0x20;
+      if (pwrite(fd, &byte, 1, 1000) != 1) perror(at);
+    }
+    close(fd);
+  }
+  closedir(directory);
+}
+
+static void onSignal(int number) {
+  (void)number;
+  if (rot) rotPending = 1;
+  silentOnWrite = 0;
+  silent = 0;
+}
 
 /* The backing path of a path inside the file system. */
 static void real(char* into, const char* path) { snprintf(into, PATH_MAX, "%s%s", backing, path); }
 
 static int result(int status) { return status < 0 ? -errno : status; }
 
-/* Once silent, every request waits for ever. */
+/* Once silent, every request waits, until a signal ends the silence. */
 static void answerOrHang(void) {
   while (silent) pause();
+  if (rotPending) rotFilesAtRest();
 }
 
 static int doGetattr(const char* path, struct stat* status, struct fuse_file_info* info) {
@@ -146,11 +182,15 @@ static const struct fuse_operations operations = {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    fprintf(stderr, "usage: misbehaving_fs flip|silent BACKING MOUNTPOINT\n");
+    fprintf(stderr, "usage: misbehaving_fs flip|silent|rot BACKING MOUNTPOINT\n");
     return 2;
   }
   flip = strcmp(argv[1], "flip") == 0;
   silentOnWrite = strcmp(argv[1], "silent") == 0;
+  rot = strcmp(argv[1], "rot") == 0;
+  struct sigaction action = {0};
+  action.sa_handler = onSignal;
+  sigaction(SIGUSR1, &action, NULL);
   backing = argv[2];
   char* fuseArgs[] = {argv[0], "-f", "-s", "-o", "default_permissions", argv[3], NULL};
   return fuse_main(6, fuseArgs, &operations, NULL);

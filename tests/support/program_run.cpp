@@ -124,6 +124,7 @@ void RunningCommand::closeInput() {
 }
 
 void RunningCommand::kill() { ::kill(pid_, SIGKILL); }
+void RunningCommand::signal(int number) { ::kill(pid_, number); }
 
 RunResult RunningCommand::wait() {
   RunResult result;

@@ -56,6 +56,7 @@ class RunningCommand {
   void sendInput(const std::string& text);
   void closeInput();
   void kill();
+  void signal(int number);
   // Waits, at most a couple of minutes, and tells how it ended.
   RunResult wait();
 

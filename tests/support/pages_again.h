@@ -1,8 +1,7 @@
-// Asks the platform to read pages of a file again at the offsets given, in
-// their order, as a check does after its pass; gathers what it hands over.
+// What the platform hands over when asked for pages again at `offsets`, in
+// their order, as a check does after its pass.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,13 +14,9 @@ inline std::pair<platform::Outcome, std::string> pagesAgain(platform::Services& 
                                                             const std::string& path,
                                                             std::vector<std::uint64_t> offsets) {
   std::string read;
-  std::size_t next = 0;
+  auto next = offsets.begin();
   const platform::Outcome outcome = services.readAgain(
-      path, 4096,
-      [&]() -> std::optional<std::uint64_t> {
-        if (next == offsets.size()) return std::nullopt;
-        return offsets[next++];
-      },
+      path, 4096, [&] { return next == offsets.end() ? std::nullopt : std::optional(*next++); },
       [&](const unsigned char* data, std::size_t size) {
         return read.append(reinterpret_cast<const char*>(data), size), true;
       });

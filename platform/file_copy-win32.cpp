@@ -315,6 +315,14 @@ std::string copyVerified(const std::string& source, const std::string& target,
   if (!readBackEqual(source, temporary, answered, digest)) {
     failStep("the copy read back there differs from the backup");
   }
+  // As on POSIX systems, whose digest is reckoned from the backup itself: a
+  // backup that changed while it was sent may not be what the copy holds.
+  BY_HANDLE_FILE_INFORMATION after{};
+  if (!GetFileInformationByHandle(from.get(), &after)) failWith(GetLastError());
+  if (after.nFileSizeHigh != status.nFileSizeHigh || after.nFileSizeLow != status.nFileSizeLow ||
+      CompareFileTime(&after.ftLastWriteTime, &status.ftLastWriteTime) != 0) {
+    failStep("the backup changed while it was sent");
+  }
   giveAttributes(pending, status);
   pending.nameAs(target);
   return digest.hex();

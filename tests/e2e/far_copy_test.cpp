@@ -161,15 +161,22 @@ class MisbehavingMount {
   std::unique_ptr<RunningCommand> daemon_;
 };
 
-TEST_F(FarCopy, ADestinationThatGivesBackOtherBytesKeepsNothingThere) {
-  MisbehavingMount flipping("flip", program.home() / "stored", far());
-  if (!flipping.whyNot().empty()) GTEST_SKIP() << flipping.whyNot();
-  copyTo(far());
-  EXPECT_EQ(program.run().status, 1);
-  expectNearDone();
-  EXPECT_EQ(farLines().at(1), "Sending " + dayCopyName() +
-                                  " failed: the copy read back there differs from the backup");
-  EXPECT_TRUE(namesIn(program.home() / "stored").empty()) << "no copy, no temporary";
+TEST_F(FarCopy, ADestinationThatGivesBackOtherBytesOrNoneKeepsNothingThere) {
+  const std::string failed = "Sending " + dayCopyName() + " failed: ";
+  const std::pair<std::string, std::string> places[] = {
+      {"flip", failed + "the copy read back there differs from the backup"},
+      {"unreadable", failed + "Input/output error"}};
+  for (const auto& [mode, line] : places) {
+    SCOPED_TRACE(mode);
+    const std::string stored = program.home() / ("stored-" + mode);
+    MisbehavingMount misbehaving(mode, stored, far());
+    if (!misbehaving.whyNot().empty()) GTEST_SKIP() << misbehaving.whyNot();
+    copyTo(far());
+    EXPECT_EQ(program.run().status, 1);
+    expectNearDone();
+    EXPECT_EQ(farLines().at(1), line);
+    EXPECT_TRUE(namesIn(stored).empty()) << "no copy, no temporary";
+  }
 }
 
 TEST_F(FarCopy, ADestinationThatNeverAnswersCostsTheFarCopyNotTheLog) {
@@ -192,6 +199,25 @@ TEST_F(FarCopy, ADestinationThatNeverAnswersCostsTheFarCopyNotTheLog) {
   for (const std::string& name : namesIn(program.home() / "stored")) {
     EXPECT_FALSE(startsWith(name, "muTesselDb")) << name;
   }
+}
+
+TEST_F(FarCopy, ABackupChangedWhileItIsSentIsNotKeptThere) {
+  const std::string stored = program.home() / "stored";
+  MisbehavingMount silent("silent", stored, far());
+  if (!silent.whyNot().empty()) GTEST_SKIP() << silent.whyNot();
+  copyTo(far());
+  const auto night = program.start();
+  // The send waits on the place from its first write, its temporary there.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (namesIn(stored).empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::filesystem::last_write_time(todaysCopy(), std::filesystem::file_time_type::clock::now());
+  silent.signal();
+  EXPECT_EQ(night->wait().status, 1);
+  EXPECT_EQ(farLines().at(1),
+            "Sending " + dayCopyName() + " failed: the backup changed while it was sent");
+  EXPECT_TRUE(namesIn(stored).empty()) << "no copy, no temporary";
 }
 
 TEST_F(FarCopy, ACopyChangedThereAtRestIsFoundInItsTurnAndSentAgain) {

@@ -9,6 +9,8 @@
  * MODE "silent": once a file is written to, the file system answers
  * nothing more, as a network mount whose server has gone; SIGUSR1 makes it
  * answer again, as the server come back.
+ * MODE "unreadable": every read fails with EIO, as a disk whose sectors can
+ * no longer be read.
  * MODE "rot": SIGUSR1 changes the byte at offset 1000 of every file that
  * lies in the backing directory, before the next request is answered, as a
  * disk or a share that changes what it holds at rest.
@@ -32,6 +34,7 @@
 
 static const char* backing;
 static int flip;
+static int unreadable;
 static volatile sig_atomic_t silentOnWrite;
 static volatile sig_atomic_t silent;
 static int rot;
@@ -123,6 +126,7 @@ static int doRead(const char* path, char* buffer, size_t size, off_t offset,
                   struct fuse_file_info* info) {
   (void)path;
   answerOrHang();
+  if (unreadable) return -EIO;
   const ssize_t got = pread((int)info->fh, buffer, size, offset);
   if (got < 0) return -errno;
   if (flip && offset <= 1000 && offset + got > 1000) buffer[1000 - offset] ^= 0x20;
@@ -182,10 +186,11 @@ static const struct fuse_operations operations = {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    fprintf(stderr, "usage: misbehaving_fs flip|silent|rot BACKING MOUNTPOINT\n");
+    fprintf(stderr, "usage: misbehaving_fs flip|unreadable|silent|rot BACKING MOUNTPOINT\n");
     return 2;
   }
   flip = strcmp(argv[1], "flip") == 0;
+  unreadable = strcmp(argv[1], "unreadable") == 0;
   silentOnWrite = strcmp(argv[1], "silent") == 0;
   rot = strcmp(argv[1], "rot") == 0;
   struct sigaction action = {0};

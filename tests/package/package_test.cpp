@@ -207,7 +207,7 @@ TEST(WindowsMsi, HoldsItsFoldersTheEventSourceTheTaskAndOneUpgradeCode) {
       {"Property", "UpgradeCode\t{8266CE58-C6E3-4301-8504-F43182A2AF9A}"},
       {"Property", "ARPPRODUCTICON\tprogram.ico"},
       {"Property", ";DATABASE;COPYTO;PINGURL;INSTALLDIR"},  // secure: they reach deferred steps
-      {"Upgrade", "\t\t1.4.0\t\t1\t\tWIX_UPGRADE_DETECTED"},
+      {"Upgrade", "\t\t" MUTESSEL_VERSION "\t\t1\t\tWIX_UPGRADE_DETECTED"},
       {"CustomAction", "FindTaskScheduler\t51\tSCHTASKS\t[SystemFolder]schtasks.exe"},
       {"CustomAction", "CreateTask\t3122\t"},  // deferred, as the system account (0xC00)
       {"InstallExecuteSequence", "RemoveExistingProducts\t\t1450"}};  // before anything new
@@ -284,10 +284,13 @@ TEST(WindowsMsi, InstallsSilentlyKeepsTheSettingsAndUninstallsUnderWine) {
   std::filesystem::copy_file(msi, newer);
   ASSERT_EQ(
       run({"msibuild", newer, "-q",
-           "UPDATE Property SET Value = '1.4.1' WHERE Property = 'ProductVersion'", "-q",
-           "UPDATE Property SET Value = '" + newerCode + "' WHERE Property = 'ProductCode'", "-q",
+           "UPDATE Property SET Value = '" MUTESSEL_NEWER_VERSION
+           "' WHERE Property = 'ProductVersion'",
+           "-q", "UPDATE Property SET Value = '" + newerCode + "' WHERE Property = 'ProductCode'",
+           "-q",
            "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES "
-           "('{8266CE58-C6E3-4301-8504-F43182A2AF9A}', '1.4.1', 1, 'WIX_UPGRADE_DETECTED')"})
+           "('{8266CE58-C6E3-4301-8504-F43182A2AF9A}', '" MUTESSEL_NEWER_VERSION
+           "', 1, 'WIX_UPGRADE_DETECTED')"})
           .status,
       0);
   installing = there(newer);

@@ -127,7 +127,10 @@ class ReadAhead {
   // The next piece's bytes, valid until the next call; none at the end.
   std::size_t next(const unsigned char*& data) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (state_[next_] == kHeld) state_[next_] = kFree, next_ ^= 1;
+    if (state_[next_] == kHeld) {  // the piece handed out before, compared
+      state_[next_] = kFree;
+      next_ ^= 1;
+    }
     changed_.notify_all();
     changed_.wait(lock, [this] { return state_[next_] == kFull; });
     if (got_[next_] < 0) failWith(static_cast<int>(-got_[next_]));

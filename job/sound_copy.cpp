@@ -20,7 +20,10 @@ CopyVerdict checkCopy(platform::Services& services, const std::string& path) {
           if (page == 0) return std::nullopt;
           return page * pageSize;
         },
-        [&](const unsigned char* data, std::size_t) { return check.feedAgain(data), true; });
+        [&](const unsigned char* data, std::size_t) {
+          check.feedAgain(data);
+          return true;
+        });
     if (!again.ok) return {"it cannot be read again: " + again.reason, check.bytes()};
   }
   return {check.finish(), check.bytes()};

@@ -11,6 +11,20 @@
 
 namespace platform::posix {
 
+std::string digestOf(int fd, std::size_t piece, const std::function<void()>& answered) {
+  Sha256 hash;
+  ReadBuffer buffer(piece);
+  off_t at = 0;
+  ssize_t step = 0;
+  while ((step = retryAfterSignal(-1, pread, fd, buffer.data(), buffer.size(), at)) > 0) {
+    hash.add(buffer.data(), static_cast<std::size_t>(step));
+    at += step;
+    answered();
+  }
+  if (step < 0) failWith(errno);
+  return hash.hex();
+}
+
 Outcome PosixServices::digestFar(const std::string& path, std::string& sha256) {
   Found digest;
   const Outcome outcome = whileAnswering(
@@ -20,16 +34,7 @@ Outcome PosixServices::digestFar(const std::string& path, std::string& sha256) {
           if (!file.valid()) failWith(errno);
           // A copy at rest that changed there is seen as it is now.
           readPastCache(file.get());
-          Sha256 hash;
-          ReadBuffer buffer(kFarPiece);
-          ssize_t step = 0;
-          while ((step = retryAfterSignal(-1, read, file.get(), buffer.data(), buffer.size())) >
-                 0) {
-            hash.add(buffer.data(), static_cast<std::size_t>(step));
-            answered();
-          }
-          if (step < 0) failWith(errno);
-          found = hash.hex();
+          found = digestOf(file.get(), kFarPiece, answered);
         });
       },
       kFarSilenceSeconds, &digest);

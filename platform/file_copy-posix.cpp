@@ -200,13 +200,12 @@ bool readBackEqual(int source, int copy, off_t size, const Answered& answered) {
   return true;
 }
 
-// The SHA-256 of the first `size` bytes of a file, reckoned on a thread of
-// its own while the far copy is written and flushed, which wait on the disk
-// and leave a core free: reckoned from the bytes read back, its 0.8 s of a
+// The SHA-256 of a file, reckoned on a thread of its own while the far copy is written and flushed,
+// which wait on the disk and leave a core free: reckoned from the bytes read back, its 0.8 s of a
 // core for each GiB came on top of the copy, its flush and the read there.
 class DigestAside {
  public:
-  DigestAside(int fd, off_t size) : thread_([this, fd, size] { reckon(fd, size); }) {}
+  explicit DigestAside(int fd) : thread_([this, fd] { reckon(fd); }) {}
   ~DigestAside() {
     if (thread_.joinable()) thread_.join();
   }
@@ -220,19 +219,9 @@ class DigestAside {
   }
 
  private:
-  void reckon(int fd, off_t size) {
+  void reckon(int fd) {
     try {
-      ReadBuffer buffer(Services::kReadChunk);
-      Sha256 digest;
-      for (off_t at = 0; at < size;) {
-        const auto want = static_cast<std::size_t>(std::min<off_t>(size - at, buffer.size()));
-        const ssize_t got = retryAfterSignal(-1, pread, fd, buffer.data(), want, at);
-        if (got < 0) failWith(errno);
-        if (got == 0) failStep(kBackupChanged);
-        digest.add(buffer.data(), static_cast<std::size_t>(got));
-        at += got;
-      }
-      hex_ = digest.hex();
+      hex_ = digestOf(fd, Services::kReadChunk);
     } catch (...) {
       failure_ = std::current_exception();
     }
@@ -305,7 +294,7 @@ std::string copyVerified(const std::string& source, const std::string& target,
   clearDeadTemporaries(directory);
   answered();
   PendingCopy pending(directory, 0);
-  DigestAside digest(from.get(), before.st_size);
+  DigestAside digest(from.get());
   const off_t copied = copyContents(from.get(), pending.fd(), kFarStep, answered);
   if (copied != before.st_size) {
     failStep("Only " + std::to_string(copied) + " of " + std::to_string(before.st_size) +

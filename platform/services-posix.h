@@ -87,6 +87,12 @@ inline bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The SHA-256 of all that `fd` holds, read from its start `piece` bytes at a
+// time at offsets of their own, so that the descriptor's offset stays where
+// another thread's copy has it; `answered` after each piece.
+std::string digestOf(
+    int fd, std::size_t piece, const std::function<void()>& answered = [] {});
+
 // Writes all of `data`, going on after short writes; 0, or the errno of the
 // write that failed (ENOSPC for one that wrote nothing).
 int writeAll(int fd, const char* data, std::size_t size);

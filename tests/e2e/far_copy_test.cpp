@@ -137,15 +137,13 @@ class MisbehavingMount {
         std::vector<std::string>{MUTESSEL_MISBEHAVING_FS, mode, backing, mountPoint}, options);
     struct stat parent {
     }, mounted{};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (stat((mountPoint + "/..").c_str(), &parent) == 0 &&
-          stat(mountPoint.c_str(), &mounted) == 0 && parent.st_dev != mounted.st_dev) {
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    whyNot_ = "the test's own file system did not mount";
+    const bool up = eventually(
+        [&] {
+          return stat((mountPoint + "/..").c_str(), &parent) == 0 &&
+                 stat(mountPoint.c_str(), &mounted) == 0 && parent.st_dev != mounted.st_dev;
+        },
+        10);
+    if (!up) whyNot_ = "the test's own file system did not mount";
   }
   void signal() { daemon_->signal(SIGUSR1); }
   ~MisbehavingMount() {
@@ -208,10 +206,7 @@ TEST_F(FarCopy, ABackupChangedWhileItIsSentIsNotKeptThere) {
   copyTo(far());
   const auto night = program.start();
   // The send waits on the place from its first write, its temporary there.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (namesIn(stored).empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(eventually([&] { return !namesIn(stored).empty(); }, 60));
   std::filesystem::last_write_time(todaysCopy(), std::filesystem::file_time_type::clock::now());
   silent.signal();
   EXPECT_EQ(night->wait().status, 1);

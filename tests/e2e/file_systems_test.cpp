@@ -42,11 +42,9 @@ class OnFileSystem : public Program, public ::testing::WithParamInterface<FileSy
   // Waits until the copy has taken a few MiB of the free space: the copy is
   // then under way, past the database's head.
   void awaitCopyUnderWay(unsigned long long freeBefore) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (freeBytes() + (4 << 20) >= freeBefore) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the copy never started";
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    ASSERT_TRUE(eventually([&] { return freeBytes() + (4 << 20) < freeBefore; }, 60,
+                           std::chrono::microseconds(200)))
+        << "the copy never started";
   }
 
   const std::string content_ = accessDatabase(64 << 20);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testing_support {
 
@@ -54,6 +55,16 @@ std::vector<std::string> namesIn(const std::string& directory) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool eventually(const std::function<bool()>& condition, int seconds,
+                std::chrono::microseconds pause) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(pause);
+  }
+  return true;
 }
 
 std::vector<std::string> pathsMatching(const std::string& pattern) {

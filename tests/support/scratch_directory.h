@@ -2,6 +2,8 @@
 // system's temporary directory, removed with everything in it afterwards.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,10 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 // The names in a directory, hidden ones too, in order.
 std::vector<std::string> namesIn(const std::string& directory);
+
+// Whether `condition` holds within `seconds`, asked again every `pause`.
+bool eventually(const std::function<bool()>& condition, int seconds,
+                std::chrono::microseconds pause = std::chrono::milliseconds(20));
 // The paths that match a shell pattern, in order.
 std::vector<std::string> pathsMatching(const std::string& pattern);
 // `size` bytes of a pattern that repeats only every 251 bytes.
